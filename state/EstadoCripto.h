@@ -1,0 +1,6 @@
+#pragma once
+// Fields of the cipher module: the envelope keys.
+#include <cstdint>
+
+struct EstadoCripto {
+};

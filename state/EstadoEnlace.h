@@ -1,0 +1,6 @@
+#pragma once
+// Fields of the link framing: frame buffers and counters.
+#include <cstdint>
+
+struct EstadoEnlace {
+};

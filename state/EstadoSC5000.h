@@ -1,0 +1,6 @@
+#pragma once
+// Fields of the SC5000 commands.
+#include <cstdint>
+
+struct EstadoSC5000 {
+};

@@ -1,0 +1,6 @@
+#pragma once
+// Fields of the serial driver: open port, write time-out.
+#include <cstdint>
+
+struct EstadoSerial {
+};
