@@ -10,6 +10,7 @@
 #include "cipher/Des.h"
 #include "state/LibState.h"
 #include "support/FuncoesArquivo.h"
+#include "support/FuncoesString.h"
 
 // Version tags of the module's data; nothing reads them.
 extern const char VersaoCriptoDes[];
@@ -29,8 +30,6 @@ constexpr Padrao kEEE{DES_CIFRA, DES_CIFRA, DES_CIFRA};
 constexpr Padrao kDDD{DES_DECIFRA, DES_DECIFRA, DES_DECIFRA};
 
 constexpr bool MesmoPadrao(const Padrao& a, const Padrao& b) { return a.d1 == b.d1 && a.d2 == b.d2 && a.d3 == b.d3; }
-
-constexpr char kHex[] = "0123456789ABCDEF";
 
 // Reading of one hexadecimal character as both ends do it: 'A'-'F' count 10 to
 // 15, any other character its low four bits.
@@ -150,23 +149,19 @@ int32_t CarregaChavesCripto(std::span<uint8_t> trabalho) {
   LimpaSegura(c.ChaveCripto3, sizeof c.ChaveCripto3);
   LimpaSegura(c.CabecalhoCripto, sizeof c.CabecalhoCripto);
 
-  Descritor arq(open(cripto::kArquivoChaves, O_RDONLY | O_CLOEXEC));
-  if (arq.fd < 0) {
+  Arquivo* arq = ArquivoAbreSemSync(cripto::kArquivoChaves, "rb");
+  if (arq == nullptr) {
     RegistraErroCripto("ERRO ABERT ARQ");
     return 0;
   }
-  if (trabalho.size() < static_cast<size_t>(cripto::kTamanhoArquivoChaves)) {
+  const size_t total = cripto::kTamanhoArquivoChaves;
+  if (trabalho.size() < total) {
+    ArquivoFecha(arq);
     RegistraErroCripto("ERRO TAM BUF");
     return 0;
   }
-  size_t lidos = 0;
-  const size_t total = cripto::kTamanhoArquivoChaves;
-  while (lidos < total) {
-    ssize_t n = read(arq.fd, trabalho.data() + lidos, total - lidos);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    lidos += static_cast<size_t>(n);
-  }
+  const size_t lidos = ArquivoLe(arq, trabalho.data(), 1, total);
+  ArquivoFecha(arq);
   if (lidos != total) {
     RegistraErroCripto("ERRO LEIT ARQ");
     return 0;
@@ -236,10 +231,8 @@ int32_t CifraEnvelopeForma(FormaDes forma, std::span<const uint8_t> mensagem, st
       RegistraErroCripto("ESTOURO BUF SAIDA 1 (E)");
       return -1;
     }
-    for (uint8_t b : bloco) {
-      saida[escritos++] = static_cast<uint8_t>(kHex[b >> 4]);
-      saida[escritos++] = static_cast<uint8_t>(kHex[b & 0x0F]);
-    }
+    BytesParaHex(reinterpret_cast<char*>(saida.data() + escritos), bloco, sizeof bloco);
+    escritos += 16;
   }
   LimpaSegura(bloco, sizeof bloco);
   const size_t resto = tamanho % 8;
