@@ -147,13 +147,18 @@ char* StrInverte(char* texto) {
   return texto;
 }
 
-char* StrTiraBrancosEsq(char* texto) {
+namespace {
+// Removes every leading `c`.
+char* TiraEsquerda(char* texto, char c) {
   if (texto == nullptr) return texto;
   size_t i = 0;
-  while (texto[i] == ' ') ++i;
+  while (texto[i] == c) ++i;
   if (i > 0) std::memmove(texto, texto + i, std::strlen(texto + i) + 1);
   return texto;
 }
+}  // namespace
+
+char* StrTiraBrancosEsq(char* texto) { return TiraEsquerda(texto, ' '); }
 
 char* StrTiraBrancosDir(char* texto) {
   if (texto == nullptr) return texto;
@@ -194,13 +199,7 @@ char* StrPulaBrancos(char* texto) {
   return const_cast<char*>(StrPulaBrancos(static_cast<const char*>(texto)));
 }
 
-char* StrTiraZerosEsq(char* texto) {
-  if (texto == nullptr) return texto;
-  size_t i = 0;
-  while (texto[i] == '0') ++i;
-  if (i > 0) std::memmove(texto, texto + i, std::strlen(texto + i) + 1);
-  return texto;
-}
+char* StrTiraZerosEsq(char* texto) { return TiraEsquerda(texto, '0'); }
 
 char* StrSoDigitosSemZeros(char* texto) {
   if (texto == nullptr) return texto;
