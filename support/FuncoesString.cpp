@@ -1,5 +1,7 @@
 #include "support/FuncoesString.h"
 
+#include "support/FuncoesArquivo.h"
+
 #include <array>
 #include <cctype>
 #include <cerrno>
@@ -884,12 +886,18 @@ int ParamObtemValorEx(const char* texto, const char* cabecalho, const char* sepS
   if (r != PARAM_OK || valor == nullptr) return r;
   Saida s;
   if (*valor == nullptr) {
-    // The caller gets a block of its own: an allocating form lands with the
-    // sized allocator; until then this form is refused.
-    return PARAM_SEM_MEMORIA;
+    // The caller gets a block of the value's size, released with Libera.
+    Saida medida;
+    DecodificaValor(v, ini, medida);
+    auto* bloco = static_cast<char*>(Aloca(medida.n + 1, 0, "FuncoesString", __LINE__));
+    if (bloco == nullptr) return PARAM_SEM_MEMORIA;
+    *valor = bloco;
+    s.buf = bloco;
+    s.cap = medida.n + 1;
+  } else {
+    s.buf = *valor;
+    s.cap = tamValor;
   }
-  s.buf = *valor;
-  s.cap = tamValor;
   DecodificaValor(v, ini, s);
   s.Termina();
   return PARAM_OK;

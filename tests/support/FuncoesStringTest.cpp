@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "support/FuncoesArquivo.h"
 #include "support/FuncoesString.h"
 
 namespace {
@@ -603,6 +604,17 @@ TEST(ParameterLists, SectionsHeadersAndSeparators) {
   p = tres;
   EXPECT_EQ(ParamObtemValor("A=12345", nullptr, 0, "A", &p, sizeof tres), 0);
   EXPECT_STREQ(tres, "12");
+
+  // A null *valor gets a block of the value's size from Aloca.
+  char* bloco = nullptr;
+  const std::string longo(500, 'v');
+  EXPECT_EQ(ParamObtemValor(("A=1,B=\"" + longo + "\",C=2").c_str(), nullptr, 0, "b", &bloco, 0), 0);
+  ASSERT_NE(bloco, nullptr);
+  EXPECT_EQ(std::string(bloco), longo);
+  EXPECT_EQ(Libera(bloco, __FILE__, __LINE__), 0);
+  bloco = nullptr;
+  EXPECT_EQ(ParamObtemValor("A=1", nullptr, 0, "Z", &bloco, 0), -3);
+  EXPECT_EQ(bloco, nullptr);
 
   EXPECT_EQ(ParamObtemInt("A=1<#>N= 42", nullptr, 1, "n", 9), 42);
   EXPECT_EQ(ParamObtemInt("A=1<#>N=42", nullptr, 0, "n", 9), 9);
