@@ -9,6 +9,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "support/FuncoesString.h"
+
 namespace {
 
 constexpr unsigned char kPadroesLimpeza[10] = {0x00, 0x01, 0xFF, 0x88, 0x00, 0x33, 0xAA, 0xFF, 0x77, 0x00};
@@ -20,12 +22,7 @@ void Diagnostico(const char* texto) {
   if (g_ganchoDiagnostico != nullptr) g_ganchoDiagnostico(texto);
 }
 
-// Value of n characters, each by its low four bits (as DigitosParaInt).
-long Digitos(const char* p, int n) {
-  long v = 0;
-  for (int i = 0; i < n; ++i) v = v * 10 + (static_cast<unsigned char>(p[i]) & 0x0F);
-  return v;
-}
+long Digitos(const char* p, int n) { return static_cast<long>(DigitosParaInt(p, n)); }
 
 long DivPiso(long a, long b) { return a / b - ((a % b != 0) && ((a < 0) != (b < 0))); }
 
@@ -370,9 +367,7 @@ char* HoraFormata(char* saida, const char* entrada, int comSegundos) {
 }
 
 int DataValida(const char* data) {
-  if (data == nullptr || strnlen(data, 9) != 8) return 0;
-  for (int i = 0; i < 8; ++i)
-    if (data[i] < '0' || data[i] > '9') return 0;
+  if (data == nullptr || strnlen(data, 9) != 8 || !StrNumerica(data)) return 0;
   int ano = static_cast<int>(Digitos(data, 4));
   int mes = static_cast<int>(Digitos(data + 4, 2));
   int dia = static_cast<int>(Digitos(data + 6, 2));
