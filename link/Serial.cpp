@@ -5,12 +5,12 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <climits>
 #include <cstdio>
 #include <cstring>
 
 #include "pinpad/ppcomp.h"
 #include "state/LibState.h"
+#include "support/FuncoesString.h"
 #include "trace/FuncoesTrace.h"
 
 namespace {
@@ -69,24 +69,6 @@ tcflag_t FlagsBitsDados(int32_t bits) {
     case 7: return CS7;
     default: return CS8;
   }
-}
-
-// A port text made only of digits (the empty text too) is a port number counted
-// from 1; an empty text is port 1. Saturates instead of overflowing.
-bool SoDigitos(const char* texto) {
-  for (const char* p = texto; *p; ++p)
-    if (*p < '0' || *p > '9') return false;
-  return true;
-}
-
-int32_t NumeroPorta(const char* texto) {
-  if (*texto == '\0') return 1;
-  int64_t n = 0;
-  for (const char* p = texto; *p; ++p) {
-    n = n * 10 + (*p - '0');
-    if (n > INT_MAX) return INT_MAX;
-  }
-  return static_cast<int32_t>(n);
 }
 
 // Retries a call interrupted by a signal.
@@ -154,9 +136,10 @@ int32_t SerialAbre(int32_t* descritor, const char* porta, int32_t velocidade, ch
   if (porta == nullptr) porta = "";
   char nome[32];
   const char* dispositivo = porta;
-  if (SoDigitos(porta)) {
-    const int32_t n = NumeroPorta(porta);
-    std::snprintf(nome, sizeof nome, "/dev/ttyS%d", static_cast<int>(n - 1LL));
+  // Only digits (or nothing): a port number counted from 1, the empty text being 1.
+  if (StrNumerica(porta)) {
+    const int n = StrToIntDef(porta, 1);
+    std::snprintf(nome, sizeof nome, "/dev/ttyS%d", n - 1);
     dispositivo = nome;
   }
 
