@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "support/FuncoesArquivo.h"
+#include "support/FuncoesString.h"
 
 namespace {
 
@@ -22,13 +23,8 @@ FILE* AbreComTentativas(const char* arquivo, const char* modo) {
   return nullptr;
 }
 
-char Minuscula(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
 bool IguaisSemCaixa(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i)
-    if (Minuscula(a[i]) != Minuscula(b[i])) return false;
-  return true;
+  return a.size() == b.size() && StrComparaSemCaixaN(a.data(), b.data(), a.size()) == 0;
 }
 
 std::string_view Apara(std::string_view s) {
