@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -269,7 +270,7 @@ int IniLeTexto(const char* secao, const char* chave, const char* padrao, char* b
 int IniGravaTexto(const char* secao, const char* chave, const char* valor, const char* arquivo) {
   if (secao == nullptr || arquivo == nullptr || !ArgumentosGravaveis(secao, chave, valor)) return 0;
   FILE* f = AbreComTentativas(arquivo, "r+b");
-  if (f == nullptr) f = AbreComTentativas(arquivo, "w+b");
+  if (f == nullptr && errno == ENOENT) f = AbreComTentativas(arquivo, "w+b");  // never truncate an existing file
   if (f == nullptr) return 0;
 
   size_t espaco = strlen(secao) + 3;

@@ -80,15 +80,23 @@ void EscreveTag(unsigned char* p, uint32_t tag, int texto) {
     memcpy(p, b, n);
 }
 
+// Reads the tag and the length field of the entry at *pos and moves *pos to
+// its value. False when the data ends within the tag.
+bool LeCabecalho(const unsigned char* dados, int tamanho, int texto, int* pos, uint32_t* tag, int32_t* len) {
+  *tag = 0, *len = 0;
+  *pos += TlvLeTag(dados + *pos, texto, tag, static_cast<size_t>(tamanho - *pos));
+  if (*pos >= tamanho) return false;
+  *pos += TlvLeTamanho(dados + *pos, texto, len, static_cast<size_t>(tamanho - *pos));
+  return true;
+}
+
 int BuscaEm(unsigned char* dados, int tamanho, int texto, uint32_t tag, TlvLocal* local, int nivel) {
   int pos = 0;
   while (pos < tamanho) {
     const int inicio = pos;
-    uint32_t t = 0;
-    int32_t len = 0;
-    pos += TlvLeTag(dados + pos, texto, &t, static_cast<size_t>(tamanho - pos));
-    if (pos >= tamanho) break;
-    pos += TlvLeTamanho(dados + pos, texto, &len, static_cast<size_t>(tamanho - pos));
+    uint32_t t;
+    int32_t len;
+    if (!LeCabecalho(dados, tamanho, texto, &pos, &t, &len)) break;
     if (len > tamanho - pos) continue;  // overruns the end: read on from after its length field
     if (t == tag) {
       if (local != nullptr) *local = TlvLocal{pos + len - inicio, len, dados + inicio, dados + pos};
@@ -289,11 +297,9 @@ int TlvRemoveVazios(unsigned char* dados, int tamanho, int texto, int32_t* novoT
   int pos = 0;
   while (pos < tamanho) {
     const int inicio = pos;
-    uint32_t t = 0;
-    int32_t len = 0;
-    pos += TlvLeTag(dados + pos, texto, &t, static_cast<size_t>(tamanho - pos));
-    if (pos >= tamanho) break;
-    pos += TlvLeTamanho(dados + pos, texto, &len, static_cast<size_t>(tamanho - pos));
+    uint32_t t;
+    int32_t len;
+    if (!LeCabecalho(dados, tamanho, texto, &pos, &t, &len)) break;
     if (len > tamanho - pos) break;  // overruns the end: left alone
     if (len == 0) {
       memmove(dados + inicio, dados + pos, static_cast<size_t>(tamanho - pos));
