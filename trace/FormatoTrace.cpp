@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "trace/ApoioProvisorio.h"
+#include "support/FuncoesString.h"
 
 namespace {
 

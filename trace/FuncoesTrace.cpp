@@ -2,7 +2,6 @@
 #include "trace/FuncoesTrace.h"
 
 #include <pthread.h>
-#include <strings.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -13,6 +12,7 @@
 
 #include "state/LibState.h"
 #include "support/FuncoesArquivo.h"
+#include "support/FuncoesString.h"
 #include "trace/ApoioProvisorio.h"
 #include "trace/FormatoTrace.h"
 
@@ -34,6 +34,12 @@ void CopiaTexto(char* destino, size_t capacidade, const char* origem) {
   destino[n] = '\0';
 }
 
+// Equal texts, letters compared without case.
+bool IguaisSemCaixa(const char* a, const char* b) {
+  const size_t n = std::strlen(a);
+  return n == std::strlen(b) && StrComparaSemCaixaN(a, b, n) == 0;
+}
+
 void Poe16(uint8_t* p, uint32_t v) {
   p[0] = static_cast<uint8_t>(v);
   p[1] = static_cast<uint8_t>(v >> 8);
@@ -51,16 +57,16 @@ void AplicaIds(TraceCtx* ctx, const char* loja, const char* terminal, bool vazio
   char id[TAM_ID_TRACE + 1];
   auto ausente = [&](const char* s) { return s == nullptr || (vazioAusente && s[0] == '\0'); };
   if (ausente(loja)) {
-    StrSubstitui(trabalho, ".<LOJA/>", nullptr);
+    StrSubstitui(trabalho, sizeof trabalho, ".<LOJA/>", nullptr);
   } else {
     CopiaTexto(id, sizeof id, loja);
-    StrSubstitui(trabalho, "<LOJA/>", id);
+    StrSubstitui(trabalho, sizeof trabalho, "<LOJA/>", id);
   }
   if (ausente(terminal)) {
-    StrSubstitui(trabalho, ".<TERM/>", nullptr);
+    StrSubstitui(trabalho, sizeof trabalho, ".<TERM/>", nullptr);
   } else {
     CopiaTexto(ctx->terminal, sizeof ctx->terminal, terminal);
-    StrSubstitui(trabalho, "<TERM/>", ctx->terminal);
+    StrSubstitui(trabalho, sizeof trabalho, "<TERM/>", ctx->terminal);
   }
   CopiaTexto(ctx->arquivo, sizeof ctx->arquivo, trabalho);
 }
@@ -68,15 +74,15 @@ void AplicaIds(TraceCtx* ctx, const char* loja, const char* terminal, bool vazio
 // Backup cycle, run under the mutex before every record.
 void AplicaRegraBackup(const char* caminho, const char* controle) {
   EstadoTrace& e = LibState.trace;
-  if (strcasecmp(e.nomeBackup, kNomeInicial) == 0) {
-    IniLeTexto("Backup", "Arquivo", "", e.nomeBackup, sizeof e.nomeBackup, controle);
+  if (IguaisSemCaixa(e.nomeBackup, kNomeInicial)) {
+    ap::IniLeTexto("Backup", "Arquivo", "", e.nomeBackup, sizeof e.nomeBackup, controle);
     if (e.nomeBackup[0] != '\0') e.backupPendente = 1;
   }
   if (!e.backupPendente) return;
   if (e.nomeBackup[0] == '\0') {
     CopiaTexto(e.nomeBackup, sizeof e.nomeBackup, caminho);
-    IniGravaTexto("Backup", "Arquivo", e.nomeBackup, controle);
-  } else if (strcasecmp(e.nomeBackup, caminho) != 0) {
+    ap::IniGravaTexto("Backup", "Arquivo", e.nomeBackup, controle);
+  } else if (!IguaisSemCaixa(e.nomeBackup, caminho)) {
     char destino[sizeof e.nomeBackup + 4];
     std::snprintf(destino, sizeof destino, "%s.bkp", e.nomeBackup);
     std::rename(e.nomeBackup, destino);
@@ -99,12 +105,12 @@ void PoeTexto(uint8_t* r, size_t& pos, size_t limite, const char* s) {
 TraceCtx* TraceAbre(uint8_t tipo, const char* diretorio, const char* modeloArquivo, const char* idLoja,
                     const char* idTerminal, int32_t ativo, const char* parametros) {
   EstadoTrace& e = LibState.trace;
-  auto* ctx = static_cast<TraceCtx*>(Aloca(sizeof(TraceCtx), 0, __FILE__, __LINE__));
+  auto* ctx = static_cast<TraceCtx*>(ap::Aloca(sizeof(TraceCtx), 0, __FILE__, __LINE__));
   if (ctx == nullptr) {
     e.contextoTrace = nullptr;
     return nullptr;
   }
-  if (++e.aberturasTrace == 1 && e.semaforoTrace == nullptr) e.semaforoTrace = SemaforoCria();
+  if (++e.aberturasTrace == 1 && e.semaforoTrace == nullptr) e.semaforoTrace = ap::SemaforoCria();
 
   ctx->tipo = tipo;
   ctx->pid = static_cast<int32_t>(getpid());
@@ -117,7 +123,7 @@ TraceCtx* TraceAbre(uint8_t tipo, const char* diretorio, const char* modeloArqui
     ctx->cache = ListaObtemInt(parametros, "HabilitaTraceCache", 1);
     ctx->nivel = ListaObtemInt(parametros, "NivelTrace", 1);
     char chave[284] = {};
-    if (ListaObtemTexto(parametros, "ChaveTrace", chave))
+    if (ListaObtemTexto(parametros, "ChaveTrace", chave, sizeof chave))
       ChaveTraceParaValidade(chave, ctx->validadeInicio, ctx->validadeFim);
   }
 
@@ -131,10 +137,10 @@ void TraceFecha(TraceCtx* ctx) {
   EstadoTrace& e = LibState.trace;
   if (ctx != nullptr) {
     if (e.aberturasTrace > 0 && --e.aberturasTrace == 0) {
-      SemaforoDestroi(e.semaforoTrace);
+      ap::SemaforoDestroi(e.semaforoTrace);
       e.semaforoTrace = nullptr;
     }
-    Libera(ctx, __FILE__, __LINE__);
+    ap::Libera(ctx, __FILE__, __LINE__);
   }
   e.contextoTrace = nullptr;
 }
@@ -159,22 +165,22 @@ void TraceGrava(TraceCtx* ctx, const char* prefixoOrigem, const char* nomeOrigem
   if (ctx == nullptr || ctx->ativo == 0) return;
   EstadoTrace& e = LibState.trace;
   if (e.semaforoTrace == nullptr) {
-    e.semaforoTrace = SemaforoCria();
+    e.semaforoTrace = ap::SemaforoCria();
     e.aberturasTrace = 1;
   }
   Semaforo* semaforo = e.semaforoTrace;
-  SemaforoTrava(semaforo);
+  ap::SemaforoTrava(semaforo);
 
   char caminho[TAM_CAMINHO_TRACE];
   std::snprintf(caminho, sizeof caminho, "%s/%s", ctx->diretorio, ctx->arquivo);
-  ExpandeMacrosData(caminho, sizeof caminho);
+  ap::ExpandeMacrosData(caminho, sizeof caminho);
   char controle[TAM_NOME_TRACE + sizeof kControleBackup + 1];
   std::snprintf(controle, sizeof controle, "%s/%s", ctx->diretorio, kControleBackup);
   AplicaRegraBackup(caminho, controle);
 
-  Arquivo* arq = ArquivoAbre(caminho, "ab", ctx->cache);
+  ap::Arquivo* arq = ap::ArquivoAbre(caminho, "ab", ctx->cache);
   if (arq == nullptr) {  // the record is lost
-    SemaforoLibera(semaforo);
+    ap::SemaforoLibera(semaforo);
     return;
   }
 
@@ -200,7 +206,7 @@ void TraceGrava(TraceCtx* ctx, const char* prefixoOrigem, const char* nomeOrigem
   PoeTexto(r, pos, TAM_REGISTRO_TRACE - 1, rotulo);
   r[pos++] = 0;
 
-  const tm agora = HoraLocalAtual();
+  const tm agora = ap::HoraLocalAtual();
   char dataHora[80];
   std::snprintf(dataHora, sizeof dataHora, "%04d%02d%02d%02d%02d%02d", agora.tm_year + 1900, agora.tm_mon + 1,
                 agora.tm_mday, agora.tm_hour, agora.tm_min, agora.tm_sec);
@@ -215,16 +221,16 @@ void TraceGrava(TraceCtx* ctx, const char* prefixoOrigem, const char* nomeOrigem
   Poe16(r + 24, static_cast<uint32_t>(tipo));
   Poe32(r + 26, static_cast<uint32_t>(reinterpret_cast<uintptr_t>(dados)));
   Poe16(r + 30, static_cast<uint32_t>(tamanho));
-  ArquivoGrava(arq, r, 1, pos);
+  ap::ArquivoGrava(arq, r, 1, pos);
 
   if (tamValor > 0) {
     std::memcpy(r, dados, tamValor);
     if (tipo == TRACE_INTEIRO && std::endian::native == std::endian::big) std::reverse(r, r + tamValor);
     EmbaralhaValorTrace({r, tamValor});
-    ArquivoGrava(arq, r, 1, tamValor);
+    ap::ArquivoGrava(arq, r, 1, tamValor);
   }
-  ArquivoFecha(arq);
-  SemaforoLibera(semaforo);
+  ap::ArquivoFecha(arq);
+  ap::SemaforoLibera(semaforo);
 }
 
 void TraceTexto(const char* tag, const char* rotulo, const char* texto) {
@@ -284,7 +290,7 @@ int32_t TraceChaveValida() {
   const TraceCtx* ctx = LibState.trace.contextoTrace;
   if (ctx == nullptr || ctx->ativo == 0) return 0;
   if (strnlen(ctx->validadeInicio, 9) != 8 || strnlen(ctx->validadeFim, 9) != 8) return 0;
-  const tm agora = HoraLocalAtual();
+  const tm agora = ap::HoraLocalAtual();
   char hoje[48];
   std::snprintf(hoje, sizeof hoje, "%04d%02d%02d", agora.tm_year + 1900, agora.tm_mon + 1, agora.tm_mday);
   return std::strcmp(ctx->validadeInicio, hoje) <= 0 && std::strcmp(hoje, ctx->validadeFim) <= 0;
@@ -294,7 +300,7 @@ void TraceSolicitaBackup() {
   // Under the mutex: the writer reads the flag while it holds it.
   EstadoTrace& e = LibState.trace;
   Semaforo* semaforo = e.semaforoTrace;
-  SemaforoTrava(semaforo);
+  ap::SemaforoTrava(semaforo);
   e.backupPendente = 1;
-  SemaforoLibera(semaforo);
+  ap::SemaforoLibera(semaforo);
 }

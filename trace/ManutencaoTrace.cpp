@@ -43,16 +43,16 @@ void TraceErro(const char* texto) {
   if (texto == nullptr || e.arquivoErro[0] == '\0') return;
   char caminho[TAM_ARQUIVO_ERRO];
   std::memcpy(caminho, e.arquivoErro, sizeof caminho);
-  ExpandeMacrosData(caminho, sizeof caminho);
-  Arquivo* arq = ArquivoAbreSemSync(caminho, "ab");
+  ap::ExpandeMacrosData(caminho, sizeof caminho);
+  ap::Arquivo* arq = ap::ArquivoAbreSemSync(caminho, "ab");
   if (arq == nullptr) return;
-  const tm agora = HoraLocalAtual();
+  const tm agora = ap::HoraLocalAtual();
   char hora[40];
   const int n = std::snprintf(hora, sizeof hora, "%02d:%02d:%02d: ", agora.tm_hour, agora.tm_min, agora.tm_sec);
-  ArquivoGrava(arq, hora, 1, static_cast<size_t>(n));
-  ArquivoGrava(arq, texto, 1, std::strlen(texto));
-  ArquivoGrava(arq, "\n", 1, 1);
-  ArquivoFecha(arq);
+  ap::ArquivoGrava(arq, hora, 1, static_cast<size_t>(n));
+  ap::ArquivoGrava(arq, texto, 1, std::strlen(texto));
+  ap::ArquivoGrava(arq, "\n", 1, 1);
+  ap::ArquivoFecha(arq);
 }
 
 void TraceErroSistema(const char* buffer) {

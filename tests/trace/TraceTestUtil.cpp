@@ -24,7 +24,7 @@ time_t Instante(int ano, int mes, int dia, int hora, int minuto, int segundo) {
 
 void FixaRelogio(time_t t) {
   g_agora = t;
-  DefineFonteHora(t ? Agora : nullptr);
+  ap::DefineFonteHora(t ? Agora : nullptr);
 }
 
 std::vector<RegistroLido> Registros(const std::string& caminho) {
