@@ -119,10 +119,10 @@ int32_t ConfiguraTracePinPad(const char* loja, const char* terminal, int32_t usa
   // Values of a parameter list are shorter than its 284-byte work buffer.
   char diretorio[300] = {};
   char arquivo[300] = {};
-  if (!opcoes || !ListaObtemTexto(opcoes, "DiretorioTrace", diretorio) || !diretorio[0]) {
+  if (!opcoes || !ListaObtemTexto(opcoes, "DiretorioTrace", diretorio, sizeof diretorio) || !diretorio[0]) {
     std::snprintf(diretorio, sizeof diretorio, ".");
   }
-  if (!opcoes || !ListaObtemTexto(opcoes, "ArquivoTrace", arquivo) || !arquivo[0]) {
+  if (!opcoes || !ListaObtemTexto(opcoes, "ArquivoTrace", arquivo, sizeof arquivo) || !arquivo[0]) {
     std::snprintf(arquivo, sizeof arquivo, "%s", api.UsaLojaTerminal ? ArquivoTraceLojaTerminal : ArquivoTracePadrao);
   }
 
@@ -297,8 +297,8 @@ int32_t PP_TableLoadRecEx(const char* entrada, const char* opcoes) {
   for (int volta = 0; copia[0] && volta < static_cast<int>(sizeof copia); ++volta) {
     std::memset(entradaOpcao, 0, sizeof entradaOpcao);
     std::memset(chave, 0, sizeof chave);
-    if (ExtraiCampo(copia, ";", 1, entradaOpcao) != 0) break;
-    if (ExtraiCampo(entradaOpcao, "=", 1, chave) != 0) break;
+    if (ExtraiCampo(copia, ";", 1, entradaOpcao, sizeof entradaOpcao) != 0) break;
+    if (ExtraiCampo(entradaOpcao, "=", 1, chave, sizeof chave) != 0) break;
     if (strcasecmp(chave, "TipoSlot") == 0) {
       tipoSlot = StrToIntDef(entradaOpcao, 1);
       break;

@@ -17,12 +17,14 @@ namespace {
 constexpr char VersaoKolvar[] = "1.003";
 constexpr char VersaoLimite[] = "1.07";  // pinpads from this version on are certified already
 
-// Test vectors of the encryption check. The expected cryptogram is the answer
-// of a certified pinpad for this block; the verdict rests on the pinpad
-// accepting the request, so the answer is not compared with it.
+// Test vectors of the encryption check. The expected cryptogram is what a
+// pinpad holding the test master key 0123456789ABCDEFFEDCBA9876543210 at index
+// 2 answers in triple DES. Pinpads in the field hold their own keys, so the
+// verdict rests on the pinpad accepting the request and the answer is not
+// compared with it.
 constexpr char ChaveTrabalho[] = "3F9A0C5E71B2D84A6E0F19C3B7D25A48";
 constexpr char BlocoDados[] = "1122334455667788";
-constexpr char CriptogramaEsperado[] = "C6F2E6A1D4C6B1D1";
+constexpr char CriptogramaEsperado[] = "2CEFD8CF1F1CF0C6";
 
 constexpr char DisplayConfirma[] = "CONFIRMA TESTE  PINPAD?         ";
 constexpr char DisplayNaoSeAplica[] = " NAO SE APLICA   PRESS QQ TECLA ";
