@@ -6,8 +6,7 @@
 #include <cstring>
 #include <initializer_list>
 
-#include "link/Enlace.h"
-#include "link/Serial.h"
+#include "pinpad/EnlaceProvisorio.h"
 #include "state/LibState.h"
 #include "support/FuncoesArquivo.h"
 #include "support/FuncoesString.h"

@@ -13,7 +13,7 @@
 #include "pinpad/ParametrosChip.h"
 #include "state/LibState.h"
 #include "support/FuncoesString.h"
-#include "support/Ini.h"
+#include "support/ArquivoIni.h"
 #include "trace/FuncoesTrace.h"
 
 namespace {

@@ -9,7 +9,9 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <cctype>
 #include <filesystem>
+#include <sstream>
 #include <thread>
 
 #include "common/TestUtil.h"
@@ -29,6 +31,70 @@ std::vector<char*> Argv(const std::string& programa, const std::vector<std::stri
 }
 
 }  // namespace
+
+namespace {
+
+struct LinhaLog {
+  std::string dir, tipo, bytes, resto;
+};
+
+std::vector<LinhaLog> LeLog(const std::string& log) {
+  std::vector<LinhaLog> linhas;
+  std::istringstream in(log);
+  std::string linha;
+  while (std::getline(in, linha)) {
+    std::istringstream campos(linha);
+    std::string segundos;
+    LinhaLog l;
+    if (!(campos >> segundos >> l.dir >> l.tipo)) continue;
+    std::string token;
+    while (campos >> token) {
+      if (token[0] == '|') {
+        auto p = linha.find('|');
+        l.resto = linha.substr(p);
+        break;
+      }
+      if (token.size() == 2 && std::isxdigit(static_cast<unsigned char>(token[0])) &&
+          std::isxdigit(static_cast<unsigned char>(token[1]))) {
+        l.bytes.push_back(static_cast<char>(std::stoi(token, nullptr, 16)));
+      }
+    }
+    linhas.push_back(l);
+  }
+  return linhas;
+}
+
+}  // namespace
+
+std::vector<std::string> Quadros(const std::string& log, const std::string& dir) {
+  std::vector<std::string> quadros;
+  for (const auto& l : LeLog(log)) {
+    if (l.dir != dir || l.tipo != "QUADRO" || l.bytes.size() < 2 || l.bytes[0] != 0x16) continue;
+    auto etb = l.bytes.find('\x17');
+    quadros.push_back(l.bytes.substr(1, etb == std::string::npos ? std::string::npos : etb - 1));
+  }
+  return quadros;
+}
+
+int ContaEventos(const std::string& log, const std::string& dir, const std::string& tipo) {
+  int n = 0;
+  for (const auto& l : LeLog(log)) n += l.dir == dir && l.tipo == tipo;
+  return n;
+}
+
+std::vector<std::string> Displays(const std::string& log) {
+  std::vector<std::string> textos;
+  for (const auto& l : LeLog(log)) {
+    if (l.tipo != "DISPLAY") continue;
+    // "|line 1|line 2|"
+    auto a = l.resto.find('|');
+    auto b = l.resto.find('|', a + 1);
+    auto c = l.resto.find('|', b + 1);
+    if (a == std::string::npos || b == std::string::npos || c == std::string::npos) continue;
+    textos.push_back(l.resto.substr(a + 1, b - a - 1) + l.resto.substr(b + 1, c - b - 1));
+  }
+  return textos;
+}
 
 std::string Programa(const std::string& nome) { return testutil::DiretorioProgramas() + "/" + nome; }
 
@@ -158,5 +224,49 @@ Simulador::~Simulador() {
 std::string Simulador::log() const { return testutil::LeArquivo(pasta_ + "/quadros.log"); }
 
 std::string Simulador::saida() const { return testutil::LeArquivo(pasta_ + "/saida.txt"); }
+
+}  // namespace e2e
+
+namespace e2e {
+
+std::string SemHorario(const std::string& texto) {
+  // "[dd/mm/yyyy hh:mm:ss]": 'd' marks a digit position.
+  static constexpr char Molde[] = "[dd/dd/dddd dd:dd:dd]";
+  constexpr size_t Tamanho = sizeof Molde - 1;
+  std::string saida;
+  for (size_t i = 0; i < texto.size();) {
+    bool casa = i + Tamanho <= texto.size();
+    for (size_t k = 0; casa && k < Tamanho; ++k) {
+      char c = texto[i + k];
+      casa = Molde[k] == 'd' ? std::isdigit(static_cast<unsigned char>(c)) != 0 : c == Molde[k];
+    }
+    if (casa) {
+      saida += "[TS]";
+      i += Tamanho;
+    } else {
+      saida += texto[i++];
+    }
+  }
+  return saida;
+}
+
+Resultado Kolvar(const std::vector<std::string>& args, int limiteMs) {
+  return Executa(Programa("Kolvar"), args, limiteMs);
+}
+
+Execucao KolvarContraSimulador(const std::vector<std::string>& opcoes) {
+  Simulador sim(opcoes);
+  Execucao e;
+  if (!sim.ativo()) {
+    e.r.erro = "simpinpad did not start: " + sim.saida();
+    return e;
+  }
+  e.r = Kolvar({sim.dispositivo()});
+  sim.Para();
+  e.log = sim.log();
+  e.quadros = Quadros(e.log);
+  e.displays = Displays(e.log);
+  return e;
+}
 
 }  // namespace e2e

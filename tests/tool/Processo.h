@@ -18,6 +18,30 @@ struct Resultado {
 // Runs programa (a path) with args; kills it after limiteMs.
 Resultado Executa(const std::string& programa, const std::vector<std::string>& args, int limiteMs = 60000);
 
+// Payloads (code, status and fields: the bytes between SYN and ETB) of the
+// frames in a simpinpad log, in order. dir "RX": received by the simulated
+// pinpad (sent by the library); "TX": sent by it.
+std::vector<std::string> Quadros(const std::string& log, const std::string& dir = "RX");
+// Count of log lines of the given direction and kind (e.g. "RX", "CAN").
+int ContaEventos(const std::string& log, const std::string& dir, const std::string& tipo);
+// Display texts in the log, each as the 32 characters of its two lines.
+std::vector<std::string> Displays(const std::string& log);
+
+// Replaces every "[dd/mm/yyyy hh:mm:ss]" time stamp with "[TS]".
+std::string SemHorario(const std::string& texto);
+
+// Kolvar with the given arguments.
+Resultado Kolvar(const std::vector<std::string>& args, int limiteMs = 90000);
+
+// One Kolvar run against a fresh simpinpad started with `opcoes`.
+struct Execucao {
+  Resultado r;
+  std::string log;
+  std::vector<std::string> quadros;  // payloads the library sent
+  std::vector<std::string> displays;
+};
+Execucao KolvarContraSimulador(const std::vector<std::string>& opcoes);
+
 // Path of a program of the build tree.
 std::string Programa(const std::string& nome);
 
