@@ -6,7 +6,8 @@
 #include <cstring>
 #include <initializer_list>
 
-#include "pinpad/EnlaceProvisorio.h"
+#include "link/Enlace.h"
+#include "link/Serial.h"
 #include "state/LibState.h"
 #include "support/FuncoesArquivo.h"
 #include "support/FuncoesString.h"
@@ -18,8 +19,6 @@ constexpr uint8_t CAN = 0x18;
 constexpr uint8_t EOT = 0x04;
 constexpr int32_t TamCampoMensagem = 32;  // two display lines of 16
 constexpr int32_t TamMaximoCampo = 999;
-// Payload (code and fields) that fits the 1300-byte frame buffer with SYN, ETB and CRC.
-constexpr int32_t TamMaximoPayload = 1300 - 4;
 constexpr int32_t TentativasAbort = 3;
 constexpr int32_t TimeoutEotMs = 2000;
 // Bytes read past while waiting for EOT in one attempt: a line that keeps
@@ -49,15 +48,9 @@ struct Campo {
   const char* dados;
 };
 
-// Sends one command with its fields. A field above 999 bytes, or fields that
-// would not fit one frame, are refused before anything is sent.
+// Sends one command with its fields (the link refuses a field above 999 bytes,
+// or a frame that would not fit its buffer, before sending anything).
 int32_t Envia(const char* codigo, std::initializer_list<Campo> campos) {
-  int32_t total = 3;
-  for (const Campo& c : campos) {
-    if (c.tamanho < 0 || c.tamanho > TamMaximoCampo) return PPCOMP_BADPARAM;
-    total += 3 + c.tamanho;
-  }
-  if (total > TamMaximoPayload) return PPCOMP_BADPARAM;
   const Campo* c = campos.begin();
   switch (campos.size()) {
     case 0:

@@ -184,7 +184,9 @@ TEST_F(Comandos, ConsultaSemRespostaDevolveProcessandoSemEsperar) {
 
 TEST_F(Comandos, NotificacaoVaiParaAMensagemComBrancos) {
   Inicia({"--tecla-padrao", "NENHUMA"});
-  std::string pin(57, '0');
+  // Method 0, key index 08, no working key, a 16-digit card number, no extra entries.
+  std::string pin = "008" + std::string(32, '0') + "16" "4761739001010010";
+  pin.resize(57, '0');
   ASSERT_EQ(PP_StartGetPIN(pin.c_str()), PPCOMP_OK);
   char saida[64], mensagem[40];
   std::memset(mensagem, '#', sizeof mensagem);
