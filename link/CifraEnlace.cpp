@@ -280,8 +280,67 @@ int32_t DecifraMensagem(const char* texto, int32_t tamanho, char* saida, int32_t
   return escritos + resto;
 }
 
-// SEAM: the entry layer's host functions are wired in once they are in place;
-// until then host link mode reports an encryption error.
-int32_t PinPadEscreve(int32_t, const char*, int32_t) { return PPCOMP_QXCRIPTERR; }
+namespace {
 
-int32_t PinPadLe(int32_t, char*, int32_t) { return -PPCOMP_QXCRIPTERR; }
+// Loads the keys on first use, lending the work buffer; traces a failure under `tag`.
+bool GaranteChaves(char (&trabalho)[kTamTrabalhoCifra], const char* tag) {
+  if (LibState.cripto.CriptoIniciada) return true;
+  if (!CarregaChavesCripto(std::span(reinterpret_cast<uint8_t*>(trabalho), sizeof trabalho))) {
+    LimpaSegura(trabalho, sizeof trabalho);
+    TraceTexto(tag, "Erro na inicializacao da criptografia", "");
+    return false;
+  }
+  LimpaSegura(trabalho, sizeof trabalho);
+  return true;
+}
+
+}  // namespace
+
+int32_t PinPadEscreve(int32_t operacao, const char* mensagem, int32_t tamanho) {
+  char trabalho[kTamTrabalhoCifra] = {};
+  if (!GaranteChaves(trabalho, "PinPadEscreve")) return PPCOMP_QXCRIPTERR;
+  const int32_t n = CifraMensagem(LibState.api.CriptografiaCompleta, TabelaCifraEnvio, mensagem, tamanho, trabalho,
+                                  kTamTrabalhoCifra);
+  if (n <= 0) {
+    LimpaSegura(trabalho, sizeof trabalho);
+    TraceTexto("PinPadEscreve", "Erro na criptografia", "");
+    return PPCOMP_QXCRIPTERR;
+  }
+  trabalho[n] = '\0';  // CifraMensagem always leaves a byte unused
+  const PP_FuncaoHostComando host = LibState.api.FuncaoHostComando;
+  const int32_t r = host ? host(operacao, trabalho) : -1;
+  LimpaSegura(trabalho, sizeof trabalho);
+  return r < 0 ? PPCOMP_COMMERR : r;
+}
+
+int32_t PinPadLe(int32_t operacao, char* buffer, int32_t capacidade) {
+  char trabalho[kTamTrabalhoCifra] = {};
+  if (!GaranteChaves(trabalho, "PinPadLe")) return -PPCOMP_QXCRIPTERR;
+  const PP_FuncaoHostRecebe host = LibState.api.FuncaoHostRecebe;
+  uint8_t celula = 0;
+  const int32_t r = host ? host(40, operacao, 0, kTamTrabalhoCifra - 1, &celula, trabalho) : -1;
+  if (r < 0) {
+    LimpaSegura(trabalho, sizeof trabalho);
+    return r == -PPCOMP_CANCEL ? -PPCOMP_CANCEL : -PPCOMP_COMMERR;
+  }
+  if (buffer == nullptr || capacidade < 1) {
+    LimpaSegura(trabalho, sizeof trabalho);
+    return -PPCOMP_QXCRIPTERR;
+  }
+  std::memset(buffer, 0, static_cast<size_t>(capacidade));
+  // The host's text ends at its terminator, or at the buffer's last byte.
+  trabalho[kTamTrabalhoCifra - 1] = '\0';
+  const int32_t tamanho = static_cast<int32_t>(std::strlen(trabalho));
+  int32_t n = 0;
+  if (tamanho > 0) {
+    n = DecifraMensagem(trabalho, tamanho, buffer, capacidade - 1);
+    if (n < 1) {
+      LimpaSegura(trabalho, sizeof trabalho);
+      std::memset(buffer, 0, static_cast<size_t>(capacidade));
+      TraceTexto("PinPadLe", "Erro na decriptografia", "");
+      return -PPCOMP_QXCRIPTERR;
+    }
+  }
+  LimpaSegura(trabalho, sizeof trabalho);
+  return n;
+}

@@ -256,3 +256,149 @@ TEST_F(CifraEnlace, ClearMessageContainingFSemicolonStaysClear) {
   EXPECT_EQ(Decifra("QX:DSP").second, "DSP");
   EXPECT_EQ(Decifra("QX:F;abc").second, "abc");  // an empty header
 }
+
+// ---- PinPadEscreve / PinPadLe with an in-process host ----
+
+namespace {
+
+struct HostFalso {
+  int32_t resultadoComando = 0;
+  int32_t resultadoRecebe = 0;
+  std::string recebido;  // last text handed to FuncaoHostComando
+  int32_t operacao = 0;
+  int32_t chamadasComando = 0;
+  std::string resposta;  // what FuncaoHostRecebe writes (up to 2600 bytes, terminator included if it fits)
+  int32_t argumentos[4] = {};
+  uint8_t celula = 0xFF;
+};
+HostFalso g_host;
+
+int32_t ComandoFalso(int32_t operacao, const char* texto) {
+  ++g_host.chamadasComando;
+  g_host.operacao = operacao;
+  g_host.recebido = texto ? texto : "";
+  return g_host.resultadoComando;
+}
+
+int32_t RecebeFalso(int32_t a, int32_t operacao, int32_t b, int32_t capacidade, uint8_t* celula, char* buffer) {
+  g_host.argumentos[0] = a;
+  g_host.argumentos[1] = operacao;
+  g_host.argumentos[2] = b;
+  g_host.argumentos[3] = capacidade;
+  g_host.celula = *celula;
+  std::memcpy(buffer, g_host.resposta.data(), std::min<size_t>(g_host.resposta.size(), 2600));
+  return g_host.resultadoRecebe;
+}
+
+class PinPadHost : public CifraEnlace {
+ protected:
+  void SetUp() override {
+    CifraEnlace::SetUp();
+    g_host = HostFalso{};
+    LibState.api.FuncaoHostComando = ComandoFalso;
+    LibState.api.FuncaoHostRecebe = RecebeFalso;
+  }
+  std::pair<int32_t, std::string> Le(int32_t capacidade = 1300) {
+    std::vector<char> b(static_cast<size_t>(capacidade), 'x');
+    int32_t n = PinPadLe(kOpHostRecebeResposta, b.data(), capacidade);
+    if (n > 0) {
+      EXPECT_EQ(b[static_cast<size_t>(n)], '\0');
+    }
+    return {n, n > 0 ? std::string(b.data(), static_cast<size_t>(n)) : std::string()};
+  }
+};
+
+}  // namespace
+
+TEST_F(PinPadHost, SendHandsTheEnvelopedTextToTheHostAndPassesItsResult) {
+  const std::string msg = "ENB051312" + std::string(32, '0') + "4E6F772069732074";
+  for (int32_t resultado : {0, 7}) {
+    g_host.resultadoComando = resultado;
+    EXPECT_EQ(PinPadEscreve(kOpHostEnviaComando, msg.data(), static_cast<int32_t>(msg.size())), resultado);
+    EXPECT_EQ(g_host.operacao, kOpHostEnviaComando);
+    EXPECT_EQ(Decifra(g_host.recebido).second, msg);
+    EXPECT_EQ(g_host.recebido.size(), 16u + 16 * 7 + 1);  // whole envelope in complete form (57 bytes)
+  }
+  g_host.resultadoComando = -4;
+  EXPECT_EQ(PinPadEscreve(kOpHostEnviaSC5000, "08ABC", 5), PPCOMP_COMMERR);
+  EXPECT_EQ(g_host.operacao, kOpHostEnviaSC5000);
+  EXPECT_EQ(g_host.recebido, "08ABC");
+
+  // Optimised form: "DSP" goes clear.
+  LibState.api.CriptografiaCompleta = 0;
+  g_host.resultadoComando = 0;
+  EXPECT_EQ(PinPadEscreve(kOpHostEnviaComando, "DSP005Hello", 11), 0);
+  EXPECT_EQ(g_host.recebido, "QX:DSP005Hello");
+}
+
+TEST_F(PinPadHost, MessageAbove1291BytesIsNotSent) {
+  const std::string longa = "GIN" + Campos(1289);
+  EXPECT_EQ(PinPadEscreve(kOpHostEnviaComando, longa.data(), static_cast<int32_t>(longa.size())), PPCOMP_QXCRIPTERR);
+  EXPECT_EQ(g_host.chamadasComando, 0);
+  EXPECT_EQ(testutil::LeArquivo(cripto::kArquivoErro), "TAM BUF SAIDA INV (E)");
+  EXPECT_EQ(PinPadEscreve(kOpHostEnviaComando, longa.data(), 1291), 0);
+  EXPECT_EQ(g_host.chamadasComando, 1);
+}
+
+TEST_F(PinPadHost, ReceiveDecryptsTheHostsTextAndMapsItsFailures) {
+  const std::string resposta = "ENB00001612345678ABCDEF01";
+  g_host.resposta = Cifra(1, resposta) + '\0';
+  auto [n, texto] = Le();
+  EXPECT_EQ(n, static_cast<int32_t>(resposta.size()));
+  EXPECT_EQ(texto, resposta);
+  EXPECT_EQ(g_host.argumentos[0], 40);
+  EXPECT_EQ(g_host.argumentos[1], kOpHostRecebeResposta);
+  EXPECT_EQ(g_host.argumentos[2], 0);
+  EXPECT_EQ(g_host.argumentos[3], 2599);
+  EXPECT_EQ(g_host.celula, 0);
+
+  // Optimised answers are read whatever the local setting.
+  g_host.resposta = "QX:GIN000" + std::string(1, '\0');
+  EXPECT_EQ(Le().second, "GIN000");
+
+  g_host.resposta = std::string(1, '\0');
+  EXPECT_EQ(Le().first, 0);  // nothing arrived
+
+  struct Caso {
+    const char* titulo;
+    int32_t resultado;
+    std::string texto;
+    int32_t esperado;
+  };
+  const Caso casos[] = {
+      {"host cancels", -13, "", -13},
+      {"host fails", -1, "", -31},
+      {"other keys", 0, std::string(48, 'A') + '\0', -100},
+      {"malformed header", 0, "QX:1F;abc" + std::string(1, '\0'), -100},
+      {"unterminated 2600 bytes", 0, std::string(2600, 'Q'), -100},
+  };
+  for (const auto& c : casos) {
+    SCOPED_TRACE(c.titulo);
+    g_host.resultadoRecebe = c.resultado;
+    g_host.resposta = c.texto;
+    EXPECT_EQ(Le().first, c.esperado);
+  }
+  // An answer longer than the caller's buffer (less its terminator) is refused.
+  g_host.resultadoRecebe = 0;
+  g_host.resposta = Cifra(1, resposta) + '\0';
+  EXPECT_EQ(Le(static_cast<int32_t>(resposta.size())).first, -100);
+}
+
+TEST_F(PinPadHost, KeysComeFromTheKeyFileOnFirstUseAndAFailedLoadIsRetried) {
+  testutil::ResetaLibState();
+  LibState.api.FuncaoHostComando = ComandoFalso;
+  LibState.api.FuncaoHostRecebe = RecebeFalso;
+  EXPECT_EQ(PinPadEscreve(kOpHostEnviaComando, "OPN000", 6), PPCOMP_QXCRIPTERR);
+  EXPECT_EQ(Le().first, -100);
+  EXPECT_EQ(testutil::LeArquivo(cripto::kArquivoErro), "ERRO ABERT ARQ");
+  EXPECT_EQ(g_host.chamadasComando, 0);
+
+  const std::string comando = testutil::DiretorioProgramas() + "/geractl grava QXCLICTL.BIN " + kChave1 + " " +
+                              kChave2 + " " + kChave3 + " >/dev/null 2>&1";
+  ASSERT_EQ(std::system(comando.c_str()), 0);
+  const std::string msg = "OPN000AB";
+  EXPECT_EQ(PinPadEscreve(kOpHostEnviaComando, msg.data(), 8), 0);
+  EXPECT_EQ(LibState.cripto.CriptoIniciada, 1);
+  // The peer holding the same keys reads it.
+  EXPECT_EQ(Decifra(g_host.recebido).second, msg);
+}
