@@ -146,20 +146,26 @@ int RespostaEnb(const ConfigSim& cfg, std::string_view pedido, std::string& said
   return CalculaEnb(pedido[0], cfg.chaves[indice], pedido.substr(3, 32), pedido.substr(35, 16), saida);
 }
 
-int RespostaGpn(const ConfigSim& cfg, std::string_view pedido, std::string& saida, std::string& mensagem) {
-  saida.clear();
+bool PedidoGpnValido(std::string_view pedido, std::string& mensagem) {
   mensagem.clear();
   int indice = Digitos(pedido, 1, 2), tamPan = Digitos(pedido, 35, 2), entradas = Digitos(pedido, 56, 1);
   if (pedido.size() < 57 || indice < 0 || tamPan < 0 || tamPan > 19 || entradas < 0 ||
-      pedido.size() < 57 + 36 * static_cast<size_t>(entradas))
-    return 11;
-  char metodo = pedido[0];
-  if (metodo < '0' || metodo > '3') return 11;
+      pedido.size() < 57 + 36 * static_cast<size_t>(entradas) || pedido[0] < '0' || pedido[0] > '3')
+    return false;
   if (entradas > 0) {
     std::string m(pedido.substr(61, 32));
     while (!m.empty() && m.back() == ' ') m.pop_back();
     mensagem = m;
   }
+  return true;
+}
+
+int RespostaGpn(const ConfigSim& cfg, std::string_view pedido, std::string& saida) {
+  saida.clear();
+  std::string mensagem;
+  if (!PedidoGpnValido(pedido, mensagem)) return 11;
+  const char metodo = pedido[0];
+  const int indice = Digitos(pedido, 1, 2), tamPan = Digitos(pedido, 35, 2);
   int status = 11;
   std::string pb = Pinblock(cfg, indice, metodo == '1' || metodo == '3', pedido.substr(3, 32),
                             pedido.substr(37, static_cast<size_t>(tamPan)), status);

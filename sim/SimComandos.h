@@ -20,10 +20,12 @@ int RespostaEnb(const ConfigSim& cfg, std::string_view pedido, std::string& said
 // "GPN" request: method (1; '0'/'2' single DES, '1'/'3' triple DES), key index (2),
 // working key (32 hex; blanks or zeros: the master key itself), account number
 // length (2) and digits (19), entry count (1) and entries of 36 (minimum 2,
-// maximum 2, message 32). Answer 36: the encrypted PIN block (16 hex) and the key
-// serial number (20). Status 0 or 11. The message of the first entry, if any, goes
-// to mensagem.
-int RespostaGpn(const ConfigSim& cfg, std::string_view pedido, std::string& saida, std::string& mensagem);
+// maximum 2, message 32). PedidoGpnValido checks that layout and gives the message
+// of the first entry, if any. RespostaGpn gives the answer of 36: the encrypted PIN
+// block (16 hex) and the key serial number (20); status 0, or 11 for a bad request
+// or an empty key index.
+bool PedidoGpnValido(std::string_view pedido, std::string& mensagem);
+int RespostaGpn(const ConfigSim& cfg, std::string_view pedido, std::string& saida);
 
 // "GDU": 20-hex key serial number for the index; status 0 or 11.
 int RespostaGdu(const ConfigSim& cfg, std::string_view pedido, std::string& saida);

@@ -244,8 +244,8 @@ void Motor::Resolve(const ItemOperador& item) {
     case Espera::Senha:
       if (anula) return termina(13, {});
       if (ok) {
-        std::string saida, msg;
-        int st = RespostaGpn(cfg_, campo(0), saida, msg);
+        std::string saida;
+        int st = RespostaGpn(cfg_, campo(0), saida);
         return termina(st, st == 0 ? std::vector<std::string>{saida} : std::vector<std::string>{});
       }
       break;
@@ -375,9 +375,12 @@ void Motor::TrataComando(const std::string& codigo, const std::vector<std::strin
   };
   std::string linhas[2];
   if (codigo == "OPN" || codigo == "CNG" || codigo == "G42") return responde(0);
-  if (codigo == "CLO" || codigo == "DSP") {
-    TextoParaDisplay(c0, false, linhas);
-    MostraDisplay(linhas[0], linhas[1]);
+  if (codigo == "DSP" || codigo == "CLO") {
+    // A blank closing message leaves the display as it was.
+    if (codigo == "DSP" || !SemBrancosFinais(c0).empty()) {
+      TextoParaDisplay(c0, false, linhas);
+      MostraDisplay(linhas[0], linhas[1]);
+    }
     return responde(0);
   }
   if (codigo == "DEX") {
@@ -399,10 +402,9 @@ void Motor::TrataComando(const std::string& codigo, const std::vector<std::strin
   if (codigo == "CKE") return IniciaEspera(Espera::Evento, codigo, campos);
   if (codigo == "GEN") return IniciaEspera(Espera::Generico, codigo, campos);
   if (codigo == "GPN") {
-    std::string saida, msg;
-    int st = RespostaGpn(cfg_, c0, saida, msg);
-    Limpa(saida);
-    if (st != 0) return responde(st);
+    // The layout is checked now; the key only when the PIN is there to encrypt.
+    std::string msg;
+    if (!PedidoGpnValido(c0, msg)) return responde(11);
     TextoParaDisplay(msg.empty() ? "DIGITE A SENHA" : msg, false, linhas);
     MostraDisplay(linhas[0], linhas[1]);
     IniciaEspera(Espera::Senha, codigo, campos);
@@ -588,7 +590,7 @@ void Motor::TrataTeclado(const char* dados, size_t n, bool escExpirou) {
 
 int Motor::Executa(int fdParada) {
   RegistraEvento("INICIO");
-  MostraDisplay(display_[0], display_[1]);
+  if (tela_) MostraDisplay(display_[0], display_[1]);
   char buf[4096];
   while (!fechado_ && !falhou_) {
     const int64_t agora = Agora();

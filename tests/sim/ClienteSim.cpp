@@ -94,11 +94,16 @@ bool Decodifica(const std::string& q, RespostaLida& r) {
   return p == t.size();
 }
 
-Simulador::Simulador(const std::vector<std::string>& args) {
-  int canal[2];
+Simulador::Simulador(const std::vector<std::string>& args, bool comTeclado) {
+  int canal[2], entrada[2] = {-1, -1};
   if (pipe(canal) != 0) return;
+  if (comTeclado && pipe(entrada) != 0) return;
   posix_spawn_file_actions_t acoes;
   posix_spawn_file_actions_init(&acoes);
+  if (comTeclado) {
+    posix_spawn_file_actions_adddup2(&acoes, entrada[0], STDIN_FILENO);
+    posix_spawn_file_actions_addclose(&acoes, entrada[1]);
+  }
   posix_spawn_file_actions_adddup2(&acoes, canal[1], STDOUT_FILENO);
   posix_spawn_file_actions_addclose(&acoes, canal[0]);
   std::string prog = testutil::DiretorioProgramas() + "/simpinpad";
@@ -110,6 +115,10 @@ Simulador::Simulador(const std::vector<std::string>& args) {
   posix_spawn_file_actions_destroy(&acoes);
   close(canal[1]);
   saida_ = canal[0];
+  if (comTeclado) {
+    close(entrada[0]);
+    teclado_ = entrada[1];
+  }
   if (r != 0) {
     pid_ = -1;
     return;
@@ -134,6 +143,25 @@ Simulador::~Simulador() {
   Termina();
   if (fd_ >= 0) close(fd_);
   if (saida_ >= 0) close(saida_);
+  if (teclado_ >= 0) close(teclado_);
+}
+
+void Simulador::Digita(const std::string& teclas) {
+  if (teclado_ >= 0 && write(teclado_, teclas.data(), teclas.size()) < 0) {
+  }
+}
+
+std::string Simulador::Tela(int timeoutMs) {
+  std::string s;
+  pollfd p{saida_, POLLIN, 0};
+  char buf[1024];
+  while (saida_ >= 0 && poll(&p, 1, timeoutMs) > 0) {
+    ssize_t n = read(saida_, buf, sizeof buf);
+    if (n <= 0) break;
+    s.append(buf, static_cast<size_t>(n));
+    timeoutMs = 50;
+  }
+  return s;
 }
 
 int Simulador::Espera(int timeoutMs) {

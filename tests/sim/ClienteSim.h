@@ -31,7 +31,8 @@ bool Decodifica(const std::string& quadro, RespostaLida& r);
 class Simulador {
  public:
   // Starts simpinpad with the arguments and reads the device path from its first line.
-  explicit Simulador(const std::vector<std::string>& args = {});
+  // With comTeclado its standard input is a pipe that Digita writes to.
+  explicit Simulador(const std::vector<std::string>& args = {}, bool comTeclado = false);
   ~Simulador();
   Simulador(const Simulador&) = delete;
   Simulador& operator=(const Simulador&) = delete;
@@ -44,6 +45,9 @@ class Simulador {
   int Espera(int timeoutMs);
 
   void Envia(const std::string& bytes);
+  // Keys typed at the simulator's terminal; what it printed after the device line.
+  void Digita(const std::string& teclas);
+  std::string Tela(int timeoutMs);
   // Whatever arrives within the time; stops early once n bytes are in (n > 0).
   std::string Le(int timeoutMs, size_t n = 0);
   // One byte, or -1 on time-out.
@@ -58,6 +62,7 @@ class Simulador {
   pid_t pid_ = -1;
   int fd_ = -1;
   int saida_ = -1;
+  int teclado_ = -1;
   std::string dispositivo_;
 };
 

@@ -202,6 +202,54 @@ TEST(SimPty, StartCommandsNotifyThenAnswer) {
   EXPECT_EQ(r.status, 13);
 }
 
+TEST(SimPty, PinEntryWithoutKeyPromptsThenRefuses) {
+  Simulador s({"--atraso-tecla", "0"});
+  ASSERT_TRUE(s.Iniciou());
+  s.Envia(Comando("GPN", {std::string(57, '0')}));  // index 00 holds no key
+  EXPECT_EQ(s.LeByte(2000), ACK);
+  RespostaLida r;
+  ASSERT_TRUE(clientesim::Decodifica(s.LeQuadro(2000), r));
+  EXPECT_EQ(r.codigo, "NTM");
+  EXPECT_EQ(r.campos.at(0), "DIGITE A SENHA");
+  ASSERT_TRUE(clientesim::Decodifica(s.LeQuadro(2000), r));
+  EXPECT_EQ(r.codigo, "GPN");
+  EXPECT_EQ(r.status, 11);
+}
+
+// The person at the terminal: keys as a terminal sends them, the display drawn.
+TEST(SimPty, InteractiveOperatorKeysAndDisplay) {
+  Simulador s({"--interativo"}, true);
+  ASSERT_TRUE(s.Iniciou());
+  RespostaLida r;
+  ASSERT_TRUE(s.Troca("DSP", {"CONFIRMA TESTE  PINPAD?         "}, r));
+  std::string tela = s.Tela(1000);
+  for (int i = 0; i < 20 && !Contem(tela, "|PINPAD?         |"); ++i) tela += s.Tela(100);
+  EXPECT_TRUE(Contem(tela, "+----------------+\n|CONFIRMA TESTE  |\n|PINPAD?         |\n+----------------+\n"));
+  struct Caso {
+    const char* teclas;
+    int status;
+  } casos[] = {{"\r", 0}, {"\x1bOQ", 5}, {"\x1b[13~", 6}, {"\x7f", 8}, {"\x1b", 13}, {"x\x1bOS", 7}};
+  for (const auto& c : casos) {
+    SCOPED_TRACE(testing::PrintToString(std::string(c.teclas)));
+    s.Envia(Comando("GKY"));
+    ASSERT_EQ(s.LeByte(2000), ACK);
+    EXPECT_EQ(s.Le(100), "");  // nobody pressed anything yet
+    s.Digita(c.teclas);
+    ASSERT_TRUE(clientesim::Decodifica(s.LeQuadro(2000), r));
+    EXPECT_EQ(r.codigo, "GKY");
+    EXPECT_EQ(r.status, c.status);
+  }
+  s.Envia(Comando("GCR", {"00" "99" "000000001000" "261210" "120000" "0000000000" "00"}));
+  ASSERT_EQ(s.LeByte(2000), ACK);
+  ASSERT_TRUE(clientesim::Decodifica(s.LeQuadro(2000), r));
+  EXPECT_EQ(r.codigo, "NTM");
+  s.Digita("i");
+  ASSERT_TRUE(clientesim::Decodifica(s.LeQuadro(2000), r));
+  EXPECT_EQ(r.codigo, "GCR");
+  EXPECT_EQ(r.campos.at(0).substr(0, 2), "03");  // chip card
+  EXPECT_TRUE(Contem(s.Tela(200), "|INSIRA OU PASSE |\n|O CARTAO        |"));
+}
+
 TEST(SimPty, CancelByteIsAnsweredWithEot) {
   testutil::DiretorioTemp dir;
   Simulador s({"--tecla-padrao", "NENHUMA", "--log", dir.arquivo("l")});
