@@ -13,7 +13,8 @@
 #include "state/LibState.h"
 #include "support/FuncoesArquivo.h"
 #include "support/FuncoesString.h"
-#include "trace/ApoioProvisorio.h"
+#include "support/ArquivoIni.h"
+#include "support/FuncoesSemaforo.h"
 #include "trace/FormatoTrace.h"
 
 namespace {
@@ -75,13 +76,13 @@ void AplicaIds(TraceCtx* ctx, const char* loja, const char* terminal, bool vazio
 void AplicaRegraBackup(const char* caminho, const char* controle) {
   EstadoTrace& e = LibState.trace;
   if (IguaisSemCaixa(e.nomeBackup, kNomeInicial)) {
-    ap::IniLeTexto("Backup", "Arquivo", "", e.nomeBackup, sizeof e.nomeBackup, controle);
+    IniLeTexto("Backup", "Arquivo", "", e.nomeBackup, sizeof e.nomeBackup, controle);
     if (e.nomeBackup[0] != '\0') e.backupPendente = 1;
   }
   if (!e.backupPendente) return;
   if (e.nomeBackup[0] == '\0') {
     CopiaTexto(e.nomeBackup, sizeof e.nomeBackup, caminho);
-    ap::IniGravaTexto("Backup", "Arquivo", e.nomeBackup, controle);
+    IniGravaTexto("Backup", "Arquivo", e.nomeBackup, controle);
   } else if (!IguaisSemCaixa(e.nomeBackup, caminho)) {
     char destino[sizeof e.nomeBackup + 4];
     std::snprintf(destino, sizeof destino, "%s.bkp", e.nomeBackup);
@@ -105,12 +106,12 @@ void PoeTexto(uint8_t* r, size_t& pos, size_t limite, const char* s) {
 TraceCtx* TraceAbre(uint8_t tipo, const char* diretorio, const char* modeloArquivo, const char* idLoja,
                     const char* idTerminal, int32_t ativo, const char* parametros) {
   EstadoTrace& e = LibState.trace;
-  auto* ctx = static_cast<TraceCtx*>(ap::Aloca(sizeof(TraceCtx), 0, __FILE__, __LINE__));
+  auto* ctx = static_cast<TraceCtx*>(Aloca(sizeof(TraceCtx), 0, __FILE__, __LINE__));
   if (ctx == nullptr) {
     e.contextoTrace = nullptr;
     return nullptr;
   }
-  if (++e.aberturasTrace == 1 && e.semaforoTrace == nullptr) e.semaforoTrace = ap::SemaforoCria();
+  if (++e.aberturasTrace == 1 && e.semaforoTrace == nullptr) e.semaforoTrace = SemaforoCria();
 
   ctx->tipo = tipo;
   ctx->pid = static_cast<int32_t>(getpid());
@@ -137,10 +138,10 @@ void TraceFecha(TraceCtx* ctx) {
   EstadoTrace& e = LibState.trace;
   if (ctx != nullptr) {
     if (e.aberturasTrace > 0 && --e.aberturasTrace == 0) {
-      ap::SemaforoDestroi(e.semaforoTrace);
+      SemaforoDestroi(e.semaforoTrace);
       e.semaforoTrace = nullptr;
     }
-    ap::Libera(ctx, __FILE__, __LINE__);
+    Libera(ctx, __FILE__, __LINE__);
   }
   e.contextoTrace = nullptr;
 }
@@ -165,22 +166,22 @@ void TraceGrava(TraceCtx* ctx, const char* prefixoOrigem, const char* nomeOrigem
   if (ctx == nullptr || ctx->ativo == 0) return;
   EstadoTrace& e = LibState.trace;
   if (e.semaforoTrace == nullptr) {
-    e.semaforoTrace = ap::SemaforoCria();
+    e.semaforoTrace = SemaforoCria();
     e.aberturasTrace = 1;
   }
   Semaforo* semaforo = e.semaforoTrace;
-  ap::SemaforoTrava(semaforo);
+  SemaforoTrava(semaforo);
 
   char caminho[TAM_CAMINHO_TRACE];
   std::snprintf(caminho, sizeof caminho, "%s/%s", ctx->diretorio, ctx->arquivo);
-  ap::ExpandeMacrosData(caminho, sizeof caminho);
+  ExpandeMacrosData(caminho, sizeof caminho);
   char controle[TAM_NOME_TRACE + sizeof kControleBackup + 1];
   std::snprintf(controle, sizeof controle, "%s/%s", ctx->diretorio, kControleBackup);
   AplicaRegraBackup(caminho, controle);
 
-  ap::Arquivo* arq = ap::ArquivoAbre(caminho, "ab", ctx->cache);
+  Arquivo* arq = ArquivoAbre(caminho, "ab", ctx->cache);
   if (arq == nullptr) {  // the record is lost
-    ap::SemaforoLibera(semaforo);
+    SemaforoLibera(semaforo);
     return;
   }
 
@@ -206,7 +207,7 @@ void TraceGrava(TraceCtx* ctx, const char* prefixoOrigem, const char* nomeOrigem
   PoeTexto(r, pos, TAM_REGISTRO_TRACE - 1, rotulo);
   r[pos++] = 0;
 
-  const tm agora = ap::HoraLocalAtual();
+  const tm agora = HoraLocalAtual();
   char dataHora[80];
   std::snprintf(dataHora, sizeof dataHora, "%04d%02d%02d%02d%02d%02d", agora.tm_year + 1900, agora.tm_mon + 1,
                 agora.tm_mday, agora.tm_hour, agora.tm_min, agora.tm_sec);
@@ -221,16 +222,16 @@ void TraceGrava(TraceCtx* ctx, const char* prefixoOrigem, const char* nomeOrigem
   Poe16(r + 24, static_cast<uint32_t>(tipo));
   Poe32(r + 26, static_cast<uint32_t>(reinterpret_cast<uintptr_t>(dados)));
   Poe16(r + 30, static_cast<uint32_t>(tamanho));
-  ap::ArquivoGrava(arq, r, 1, pos);
+  ArquivoGrava(arq, r, 1, pos);
 
   if (tamValor > 0) {
     std::memcpy(r, dados, tamValor);
     if (tipo == TRACE_INTEIRO && std::endian::native == std::endian::big) std::reverse(r, r + tamValor);
     EmbaralhaValorTrace({r, tamValor});
-    ap::ArquivoGrava(arq, r, 1, tamValor);
+    ArquivoGrava(arq, r, 1, tamValor);
   }
-  ap::ArquivoFecha(arq);
-  ap::SemaforoLibera(semaforo);
+  ArquivoFecha(arq);
+  SemaforoLibera(semaforo);
 }
 
 void TraceTexto(const char* tag, const char* rotulo, const char* texto) {
@@ -290,7 +291,7 @@ int32_t TraceChaveValida() {
   const TraceCtx* ctx = LibState.trace.contextoTrace;
   if (ctx == nullptr || ctx->ativo == 0) return 0;
   if (strnlen(ctx->validadeInicio, 9) != 8 || strnlen(ctx->validadeFim, 9) != 8) return 0;
-  const tm agora = ap::HoraLocalAtual();
+  const tm agora = HoraLocalAtual();
   char hoje[48];
   std::snprintf(hoje, sizeof hoje, "%04d%02d%02d", agora.tm_year + 1900, agora.tm_mon + 1, agora.tm_mday);
   return std::strcmp(ctx->validadeInicio, hoje) <= 0 && std::strcmp(hoje, ctx->validadeFim) <= 0;
@@ -300,7 +301,7 @@ void TraceSolicitaBackup() {
   // Under the mutex: the writer reads the flag while it holds it.
   EstadoTrace& e = LibState.trace;
   Semaforo* semaforo = e.semaforoTrace;
-  ap::SemaforoTrava(semaforo);
+  SemaforoTrava(semaforo);
   e.backupPendente = 1;
-  ap::SemaforoLibera(semaforo);
+  SemaforoLibera(semaforo);
 }

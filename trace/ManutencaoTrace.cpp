@@ -12,7 +12,6 @@
 
 #include "state/LibState.h"
 #include "support/FuncoesArquivo.h"
-#include "trace/ApoioProvisorio.h"
 #include "trace/FormatoTrace.h"
 #include "trace/FuncoesTrace.h"
 
@@ -43,16 +42,16 @@ void TraceErro(const char* texto) {
   if (texto == nullptr || e.arquivoErro[0] == '\0') return;
   char caminho[TAM_ARQUIVO_ERRO];
   std::memcpy(caminho, e.arquivoErro, sizeof caminho);
-  ap::ExpandeMacrosData(caminho, sizeof caminho);
-  ap::Arquivo* arq = ap::ArquivoAbreSemSync(caminho, "ab");
+  ExpandeMacrosData(caminho, sizeof caminho);
+  Arquivo* arq = ArquivoAbreSemSync(caminho, "ab");
   if (arq == nullptr) return;
-  const tm agora = ap::HoraLocalAtual();
+  const tm agora = HoraLocalAtual();
   char hora[40];
   const int n = std::snprintf(hora, sizeof hora, "%02d:%02d:%02d: ", agora.tm_hour, agora.tm_min, agora.tm_sec);
-  ap::ArquivoGrava(arq, hora, 1, static_cast<size_t>(n));
-  ap::ArquivoGrava(arq, texto, 1, std::strlen(texto));
-  ap::ArquivoGrava(arq, "\n", 1, 1);
-  ap::ArquivoFecha(arq);
+  ArquivoGrava(arq, hora, 1, static_cast<size_t>(n));
+  ArquivoGrava(arq, texto, 1, std::strlen(texto));
+  ArquivoGrava(arq, "\n", 1, 1);
+  ArquivoFecha(arq);
 }
 
 void TraceErroSistema(const char* buffer) {
