@@ -1,5 +1,6 @@
 // Error dumps, descriptions of system errors and permissions, and removal of
 // old trace files.
+#include <dirent.h>
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -12,6 +13,8 @@
 
 #include "state/LibState.h"
 #include "support/FuncoesArquivo.h"
+#include "support/FuncoesString.h"
+#include "support/Lista.h"
 #include "trace/FormatoTrace.h"
 #include "trace/FuncoesTrace.h"
 
@@ -81,4 +84,86 @@ void TracePermissoes(const char* caminho) {
                   static_cast<long>(st.st_size), static_cast<int>(st.st_uid), NomeUsuario(st.st_uid).c_str());
     TraceTexto("Prm", "Permissao", descricao);
   }
+}
+
+namespace {
+
+// Room for a template with its ids and wildcards put in.
+constexpr size_t TAM_PADRAO = 1024;
+
+// Wildcards for the date macros; "<YY/>" too, so that a template with a
+// two-digit year still finds its files.
+struct Curinga {
+  const char* macro;
+  const char* troca;
+};
+constexpr Curinga kCuringas[] = {{"<YYYY/>", "????"}, {"<YY/>", "??"}, {"<MM/>", "??"}, {"<DD/>", "??"},
+                                 {"<HH/>", "??"},     {"<NN/>", "??"}, {"<SS/>", "??"}};
+
+// Puts `nome` (a copy in a sized block) into the list in ascending byte
+// order, before the first element not below it. False when out of memory.
+bool InsereOrdenado(Lista* lista, const char* nome) {
+  const size_t n = std::strlen(nome);
+  auto* copia = static_cast<char*>(Aloca(n + 1, 0, __FILE__, __LINE__));
+  if (copia == nullptr) return false;
+  std::memcpy(copia, nome, n + 1);
+  int posicao = 0;
+  for (void* v = ListaPrimeiro(lista); v != nullptr; v = ListaProximo(lista), ++posicao)
+    if (std::strcmp(static_cast<const char*>(v), copia) >= 0) break;
+  if (ListaInsere(lista, copia, posicao) != 0) {
+    Libera(copia, __FILE__, __LINE__);
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+int32_t traceExcluiArquivos(TraceCtx* ctx, const char* modeloArquivo, const char* idLoja, const char* idTerminal,
+                            int32_t manter) {
+  if (manter == 0) return 0;
+  if (ctx == nullptr || modeloArquivo == nullptr || idLoja == nullptr || idTerminal == nullptr || manter < 0)
+    return -1;
+  char loja[TAM_ID_TRACE + 1], terminal[TAM_ID_TRACE + 1];
+  std::snprintf(loja, sizeof loja, "%.8s", idLoja);
+  std::snprintf(terminal, sizeof terminal, "%.8s", idTerminal);
+
+  char padrao[TAM_PADRAO];
+  if (std::strlen(modeloArquivo) >= sizeof padrao) return -1;
+  StrCopiaLimitada(padrao, modeloArquivo, sizeof padrao);
+  if (StrSubstitui(padrao, sizeof padrao, "<LOJA/>", loja) < 0 ||
+      StrSubstitui(padrao, sizeof padrao, "<TERM/>", terminal) < 0)
+    return -1;
+  for (const Curinga& c : kCuringas)
+    if (StrSubstitui(padrao, sizeof padrao, c.macro, c.troca) < 0) return -1;
+  const size_t tamPadrao = std::strlen(padrao);
+  uint8_t mascara[TAM_PADRAO];
+  for (size_t i = 0; i < tamPadrao; ++i) mascara[i] = padrao[i] == '?' ? 0x00 : 0xFF;
+
+  dirent** entradas = nullptr;
+  const int quantas = scandir(ctx->diretorio, &entradas, nullptr, alphasort);
+  if (quantas < 0) return -1;
+  Lista* lista = ListaCria();
+  bool ok = lista != nullptr;
+  for (int i = 0; i < quantas; ++i) {
+    const char* nome = entradas[i]->d_name;
+    if (ok && std::strlen(nome) == tamPadrao && ComparaComMascara(padrao, nome, mascara, tamPadrao) == 0)
+      ok = InsereOrdenado(lista, nome);
+    std::free(entradas[i]);
+  }
+  std::free(entradas);
+  const int32_t resultado = ok ? traceExcluiArquivosDaLista(ctx, lista, manter) : -1;
+  ListaDestroiLiberando(lista);
+  return resultado;
+}
+
+int32_t traceExcluiArquivosDaLista(TraceCtx* ctx, Lista* lista, int32_t manter) {
+  if (ctx == nullptr || lista == nullptr || manter < 0) return -1;
+  int32_t remover = ListaQuantidade(lista) - manter;
+  for (void* v = ListaPrimeiro(lista); v != nullptr && remover > 0; v = ListaProximo(lista), --remover) {
+    const std::string caminho = std::string(ctx->diretorio) + "/" + static_cast<const char*>(v);
+    ArquivoRemove(caminho.c_str());
+    TraceTextoCtx(ctx, "traceExcluiArquivosDaLista", "Arquivo", caminho.c_str());
+  }
+  return 0;
 }
