@@ -63,10 +63,15 @@ void TraceErroSistema(const char* buffer) {
   const char* textoErro = strerror_r(erro, mensagem, sizeof mensagem);
   const uid_t uid = getuid();
   const std::string usuario = NomeUsuario(uid);
-  std::string texto = "\n  LE: " + std::to_string(erro) + " - " + textoErro + "\n";
-  if (buffer != nullptr) texto += std::string("  BU: ") + buffer + "\n";
-  texto += "  UN: " + std::to_string(uid) + " - " + usuario + "\n";
-  TraceTexto("ErroSistema", "Erro", texto.c_str());
+  // Cut to what a record can hold.
+  char texto[TAM_MAXIMO_VALOR_TRACE];
+  int n = std::snprintf(texto, sizeof texto, "\n  LE: %d - %s\n", erro, textoErro);
+  if (buffer != nullptr && n >= 0 && static_cast<size_t>(n) < sizeof texto)
+    n += std::snprintf(texto + n, sizeof texto - static_cast<size_t>(n), "  BU: %s\n", buffer);
+  if (n >= 0 && static_cast<size_t>(n) < sizeof texto)
+    std::snprintf(texto + n, sizeof texto - static_cast<size_t>(n), "  UN: %d - %s\n", static_cast<int>(uid),
+                  usuario.c_str());
+  TraceTexto("ErroSistema", "Erro", texto);
 }
 
 void TracePermissoes(const char* caminho) {
