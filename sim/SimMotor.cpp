@@ -393,11 +393,9 @@ void Motor::TrataComando(const std::string& codigo, const std::vector<std::strin
   std::string linhas[2];
   if (codigo == "OPN" || codigo == "CNG" || codigo == "G42") return responde(0);
   if (codigo == "DSP" || codigo == "CLO") {
-    // A blank closing message leaves the display as it was.
-    if (codigo == "DSP" || !SemBrancosFinais(c0).empty()) {
-      TextoParaDisplay(c0, false, linhas);
-      MostraDisplay(linhas[0], linhas[1]);
-    }
+    // The closing message stays on the display, blank or not.
+    TextoParaDisplay(c0, false, linhas);
+    MostraDisplay(linhas[0], linhas[1]);
     return responde(0);
   }
   if (codigo == "DEX") {
