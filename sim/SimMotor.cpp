@@ -219,7 +219,24 @@ void Motor::ProximaAcao() {
   const ItemOperador* item = nullptr;
   if (proximaTecla_ < cfg_.teclas.size()) item = &cfg_.teclas[proximaTecla_++];
   else if (!cfg_.interativo && cfg_.temTeclaPadrao) item = &cfg_.teclaPadrao;
-  if (!item) return;  // the keyboard, or nobody, will act
+  if (!item) {  // the keyboard, or nobody, will act
+    if (tela_ && cfg_.interativo) {
+      const char* o = "a key";
+      switch (pend_.espera) {
+        case Espera::Senha:
+        case Espera::SenhaSC:
+        case Espera::Chip: o = "the PIN: Enter types it, Esc cancels"; break;
+        case Espera::Cartao:
+        case Espera::CartaoSC: o = "a card: c swipes, i inserts a chip, Esc cancels"; break;
+        case Espera::Evento: o = "a key or a card (c, i, r)"; break;
+        case Espera::RetiraCartao: o = "card removal: r or Enter, Esc cancels"; break;
+        default: break;
+      }
+      std::fprintf(tela_, "[%s] waiting for %s\n", pend_.comando.c_str(), o);
+      std::fflush(tela_);
+    }
+    return;
+  }
   pend_.item = *item;
   pend_.prazoMs = Agora() + (item->atrasoMs >= 0 ? item->atrasoMs : cfg_.atrasoTeclaMs);
 }
@@ -376,11 +393,9 @@ void Motor::TrataComando(const std::string& codigo, const std::vector<std::strin
   std::string linhas[2];
   if (codigo == "OPN" || codigo == "CNG" || codigo == "G42") return responde(0);
   if (codigo == "DSP" || codigo == "CLO") {
-    // A blank closing message leaves the display as it was.
-    if (codigo == "DSP" || !SemBrancosFinais(c0).empty()) {
-      TextoParaDisplay(c0, false, linhas);
-      MostraDisplay(linhas[0], linhas[1]);
-    }
+    // The closing message stays on the display, blank or not.
+    TextoParaDisplay(c0, false, linhas);
+    MostraDisplay(linhas[0], linhas[1]);
     return responde(0);
   }
   if (codigo == "DEX") {
