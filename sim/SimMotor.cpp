@@ -351,23 +351,31 @@ void Motor::TrataEvento(const Evento& ev) {
   }
 }
 
-void Motor::TrataQuadro(const std::string& q) {
-  Registra("RX", "QUADRO", q);
+bool Motor::AceitaQuadro(const char* tipo, const std::string& q, const std::string& codigo) {
+  Registra("RX", tipo, q);
   ++quadros_;
   if (cfg_.fechaNoQuadro == quadros_) {
     RegistraEvento("FALHA fecha 1/1");
     close(fd_);
     fechado_ = true;
-    return;
+    return false;
   }
-  const std::string codigo = q.substr(1, 3);
-  if (Aplica(semAck_, "sem-ack", codigo)) return;
-  if (Aplica(nak_, "nak", codigo)) return EnviaControle(NAK);
+  if (Aplica(semAck_, "sem-ack", codigo)) return false;
+  if (Aplica(nak_, "nak", codigo)) {
+    EnviaControle(NAK);
+    return false;
+  }
   EnviaControle(ACK);
   if (Aplica(mudo_, "mudo", codigo)) {
     Cancela();
-    return;
+    return false;
   }
+  return true;
+}
+
+void Motor::TrataQuadro(const std::string& q) {
+  const std::string codigo = q.substr(1, 3);
+  if (!AceitaQuadro("QUADRO", q, codigo)) return;
   std::vector<std::string> campos;
   // Text between the code and ETB: the fields.
   if (!SeparaCampos(std::string_view(q).substr(4, q.size() - 7), campos)) {
@@ -479,20 +487,8 @@ void Motor::TrataComando(const std::string& codigo, const std::vector<std::strin
 }
 
 void Motor::TrataSC5000(const std::string& q) {
-  Registra("RX", "SC5000", q);
-  ++quadros_;
-  if (cfg_.fechaNoQuadro == quadros_) {
-    RegistraEvento("FALHA fecha 1/1");
-    close(fd_);
-    fechado_ = true;
-    return;
-  }
   const std::string texto = q.substr(1, q.size() - 3);
-  const std::string codigo = texto.substr(0, 2);
-  if (Aplica(semAck_, "sem-ack", codigo)) return;
-  if (Aplica(nak_, "nak", codigo)) return EnviaControle(NAK);
-  EnviaControle(ACK);
-  if (Aplica(mudo_, "mudo", codigo)) return;
+  if (!AceitaQuadro("SC5000", q, texto.substr(0, 2))) return;
   TrataTextoSC5000(texto, static_cast<unsigned char>(q[0]));
 }
 

@@ -28,13 +28,6 @@ constexpr size_t TAM_MODELO_TRABALHO = 2 * TAM_NOME_TRACE + 2;
 const char kControleBackup[] = "CtlBkpTrace.ini";
 const char kNomeInicial[] = "NOME_INICIAL";
 
-// Bounded copy that always terminates; longer input is cut.
-void CopiaTexto(char* destino, size_t capacidade, const char* origem) {
-  size_t n = origem ? strnlen(origem, capacidade - 1) : 0;
-  std::memcpy(destino, origem ? origem : "", n);
-  destino[n] = '\0';
-}
-
 // Equal texts, letters compared without case.
 bool IguaisSemCaixa(const char* a, const char* b) {
   const size_t n = std::strlen(a);
@@ -54,22 +47,22 @@ void Poe32(uint8_t* p, uint32_t v) {
 // as absent (opening) rather than as an empty replacement (change of ids).
 void AplicaIds(TraceCtx* ctx, const char* loja, const char* terminal, bool vazioAusente) {
   char trabalho[TAM_MODELO_TRABALHO];
-  CopiaTexto(trabalho, sizeof trabalho, ctx->modeloArquivo);
+  StrCopiaLimitada(trabalho, ctx->modeloArquivo, sizeof trabalho);
   char id[TAM_ID_TRACE + 1];
   auto ausente = [&](const char* s) { return s == nullptr || (vazioAusente && s[0] == '\0'); };
   if (ausente(loja)) {
     StrSubstitui(trabalho, sizeof trabalho, ".<LOJA/>", nullptr);
   } else {
-    CopiaTexto(id, sizeof id, loja);
+    StrCopiaLimitada(id, loja, sizeof id);
     StrSubstitui(trabalho, sizeof trabalho, "<LOJA/>", id);
   }
   if (ausente(terminal)) {
     StrSubstitui(trabalho, sizeof trabalho, ".<TERM/>", nullptr);
   } else {
-    CopiaTexto(ctx->terminal, sizeof ctx->terminal, terminal);
+    StrCopiaLimitada(ctx->terminal, terminal, sizeof ctx->terminal);
     StrSubstitui(trabalho, sizeof trabalho, "<TERM/>", ctx->terminal);
   }
-  CopiaTexto(ctx->arquivo, sizeof ctx->arquivo, trabalho);
+  StrCopiaLimitada(ctx->arquivo, trabalho, sizeof ctx->arquivo);
 }
 
 // Backup cycle, run under the mutex before every record. The control file
@@ -86,7 +79,7 @@ void AplicaRegraBackup(const char* diretorio, const char* caminho) {
   }
   if (!e.backupPendente) return;
   if (e.nomeBackup[0] == '\0') {
-    CopiaTexto(e.nomeBackup, sizeof e.nomeBackup, caminho);
+    StrCopiaLimitada(e.nomeBackup, caminho, sizeof e.nomeBackup);
     IniGravaTexto("Backup", "Arquivo", e.nomeBackup, controle);
   } else if (!IguaisSemCaixa(e.nomeBackup, caminho)) {
     char destino[sizeof e.nomeBackup + 4];
@@ -135,8 +128,8 @@ TraceCtx* TraceAbre(uint8_t tipo, const char* diretorio, const char* modeloArqui
   ctx->pid = static_cast<int32_t>(getpid());
   ctx->ativo = ativo;
   ctx->cache = 1;
-  CopiaTexto(ctx->diretorio, sizeof ctx->diretorio, diretorio ? diretorio : ".");
-  CopiaTexto(ctx->modeloArquivo, sizeof ctx->modeloArquivo, modeloArquivo);
+  StrCopiaLimitada(ctx->diretorio, diretorio ? diretorio : ".", sizeof ctx->diretorio);
+  StrCopiaLimitada(ctx->modeloArquivo, modeloArquivo, sizeof ctx->modeloArquivo);
 
   if (parametros != nullptr) {
     ctx->cache = ListaObtemInt(parametros, "HabilitaTraceCache", 1);

@@ -14,11 +14,7 @@
 
 namespace {
 
-using tracetest::FixaRelogio;
-using tracetest::Instante;
-using tracetest::Registros;
-using tracetest::TraceTeste;
-using tracetest::ValorTexto;
+using namespace tracetest;
 using TraceManutencao = TraceTeste;
 
 std::set<std::string> Nomes(const std::string& dir) {
