@@ -1,0 +1,189 @@
+// Host link mode end to end: every message leaves the library enveloped, the
+// test host opens it with its own code, carries it to simpinpad over the pty
+// and envelopes the answer back.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "common/TestUtil.h"
+#include "link/CifraEnlace.h"
+#include "link/Enlace.h"
+#include "pinpad/pinpad.h"
+#include "state/LibState.h"
+#include "tests/cipher/CriptoTestUtil.h"
+#include "tests/hostlink/HostTeste.h"
+#include "tool/Processo.h"
+
+namespace {
+
+const std::string kChaves[3] = {"0123456789ABCDEF", "FEDCBA9876543210", "89ABCDEF01234567"};
+const std::string Blocos = "3F9A0C5E71B2D84A6E0F19C3B7D25A481122334455667788";
+
+std::vector<std::string> Linhas(const std::string& texto) {
+  std::vector<std::string> v;
+  std::istringstream in(texto);
+  for (std::string l; std::getline(in, l);) v.push_back(l);
+  return v;
+}
+
+class HostLink : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    testutil::ResetaLibState();
+    const std::string cmd = testutil::DiretorioProgramas() + "/geractl grava QXCLICTL.BIN " + kChaves[0] + " " +
+                            kChaves[1] + " " + kChaves[2] + " >/dev/null 2>&1";
+    ASSERT_EQ(std::system(cmd.c_str()), 0);
+    log_ = dir_.dir().arquivo("host.log");
+  }
+  void TearDown() override {
+    hostteste::HostComando(651, nullptr);
+    testutil::ResetaLibState();
+  }
+  void InstalaHost(hostteste::Falha falha = hostteste::Falha::Nenhuma) {
+    hostteste::Config c;
+    for (int i = 0; i < 3; ++i) c.chaves[i] = kChaves[i];
+    c.falha = falha;
+    c.log = log_;
+    hostteste::Configura(c);
+    ASSERT_EQ(DefineFuncoesHost(hostteste::HostRecebe, hostteste::HostComando), 0);
+  }
+
+  // Kolvar with the host preloaded, against a fresh simpinpad.
+  struct Execucao {
+    e2e::Resultado r;
+    std::vector<std::string> quadros;  // what the pinpad received
+    std::vector<std::string> host;     // texts exchanged with the library
+  };
+  Execucao KolvarPeloHost(bool otimizada) {
+    Execucao e;
+    e2e::Simulador sim({"--teclas", "OK,OK"});
+    if (!sim.ativo()) return e;
+    std::string chaves = kChaves[0] + ":" + kChaves[1] + ":" + kChaves[2];
+    setenv("HOSTTESTE_CHAVES", chaves.c_str(), 1);
+    setenv("HOSTTESTE_LOG", log_.c_str(), 1);
+    if (otimizada) {
+      const std::string ini = dir_.dir().arquivo("pinpad.ini");
+      testutil::GravaArquivo(ini, "[PinPad]\nCriptografiaOtimizada=1\nHabilitaTrace=0\n");
+      setenv("HOSTTESTE_CONFIG", ini.c_str(), 1);
+      setenv("HOSTTESTE_OTIMIZADA", "1", 1);
+    }
+    const std::string preload = std::string(PINPAD_LIB_DIR) + "/libhostteste.so";
+    setenv("LD_PRELOAD", preload.c_str(), 1);
+    const char* asan = std::getenv("ASAN_OPTIONS");
+    const std::string asanAntes = asan ? asan : "";
+    setenv("ASAN_OPTIONS", (asanAntes + (asanAntes.empty() ? "" : ":") + "verify_asan_link_order=0").c_str(), 1);
+    e.r = e2e::Kolvar({sim.dispositivo()});
+    unsetenv("LD_PRELOAD");
+    setenv("ASAN_OPTIONS", asanAntes.c_str(), 1);
+    for (const char* v : {"HOSTTESTE_CHAVES", "HOSTTESTE_LOG", "HOSTTESTE_CONFIG", "HOSTTESTE_OTIMIZADA"}) unsetenv(v);
+    sim.Para();
+    e.quadros = e2e::Quadros(sim.log());
+    e.host = Linhas(testutil::LeArquivo(log_));
+    return e;
+  }
+
+  criptotest::NoDiretorioTemp dir_;
+  std::string log_;
+};
+
+TEST_F(HostLink, KolvarFlowInCompleteForm) {
+  auto e = KolvarPeloHost(false);
+  EXPECT_EQ(e.r.status, 0) << e.r.saida << e.r.erro;
+  EXPECT_NE(e.r.saida.find("Resultado: PinPad COMPATIVEL com Veltrana M4120 com criptografia 3DES"), std::string::npos)
+      << e.r.saida;
+  ASSERT_GE(e.quadros.size(), 9u);
+  EXPECT_EQ(e.quadros[0], "OPN");
+  EXPECT_EQ(e.quadros[5], "ENB051102" + Blocos);
+  EXPECT_EQ(e.quadros.back(), "CLO032" + std::string(32, ' '));
+  // Every text of 8 bytes or more travelled as a whole envelope, both ways.
+  ASSERT_FALSE(e.host.empty());
+  for (const auto& l : e.host) {
+    const std::string texto = l.substr(4);
+    if (texto.size() >= 8) {
+      EXPECT_EQ(texto.substr(0, 16).find_first_not_of("0123456789ABCDEF"), std::string::npos) << l;
+      EXPECT_EQ(texto.find("ENB"), std::string::npos) << l;
+    }
+  }
+}
+
+TEST_F(HostLink, KolvarFlowInOptimisedForm) {
+  auto e = KolvarPeloHost(true);
+  EXPECT_EQ(e.r.status, 0) << e.r.saida << e.r.erro;
+  EXPECT_NE(e.r.saida.find("Resultado: PinPad COMPATIVEL com Veltrana M4120 com criptografia 3DES"), std::string::npos)
+      << e.r.saida;
+  ASSERT_GE(e.quadros.size(), 9u);
+  EXPECT_EQ(e.quadros[5], "ENB051102" + Blocos);
+  bool enb = false, dsp = false, respostaOtimizada = false;
+  for (const auto& l : e.host) {
+    if (l.rfind("653 QX:0:", 0) == 0) {
+      enb = true;
+      EXPECT_EQ(l.find(Blocos), std::string::npos) << l;
+    }
+    if (l.rfind("653 QX:DSP032", 0) == 0) dsp = true;
+    if (l.rfind("654 QX:6:", 0) == 0) respostaOtimizada = true;
+  }
+  EXPECT_TRUE(enb);
+  EXPECT_TRUE(dsp);
+  EXPECT_TRUE(respostaOtimizada);
+}
+
+TEST_F(HostLink, PinpadOperationsThroughTheHost) {
+  e2e::Simulador sim({"--versao", "1.06"});
+  ASSERT_TRUE(sim.ativo());
+  InstalaHost();
+  ASSERT_EQ(PP_Open(sim.dispositivo().c_str()), PPCOMP_OK);
+  char info[200] = {};
+  EXPECT_EQ(PP_GetInfo("00", info), PPCOMP_OK);
+  EXPECT_EQ(std::string(info).substr(60, 4), "1.06");
+  EXPECT_EQ(PP_Display("HOST LINK       ENVELOPADO      "), PPCOMP_OK);
+  char saida[1025] = {};
+  const std::string bloco = "102" + std::string(32, '0') + "1122334455667788";
+  EXPECT_EQ(PP_EncryptBuffer(bloco.c_str(), saida), PPCOMP_OK);
+  EXPECT_EQ(std::string(saida).size(), 16u);
+  EXPECT_EQ(PP_Close(""), PPCOMP_OK);
+  auto quadros = e2e::Quadros(sim.log());
+  ASSERT_GE(quadros.size(), 5u);
+  EXPECT_EQ(quadros[2], "DSP032HOST LINK       ENVELOPADO      ");
+  EXPECT_EQ(quadros[3], "ENB051" + bloco);
+}
+
+TEST_F(HostLink, HostFailuresGiveTheirCodes) {
+  struct Caso {
+    const char* titulo;
+    hostteste::Falha falha;
+    int32_t esperado;
+  };
+  const Caso casos[] = {
+      {"host reports cancel", hostteste::Falha::Cancela, PPCOMP_CANCEL},
+      {"host fails to send", hostteste::Falha::FalhaEnvio, PPCOMP_COMMERR},
+      {"answer under other keys", hostteste::Falha::OutrasChaves, PPCOMP_QXCRIPTERR},
+  };
+  for (const auto& c : casos) {
+    SCOPED_TRACE(c.titulo);
+    e2e::Simulador sim;
+    ASSERT_TRUE(sim.ativo());
+    testutil::ResetaLibState();
+    InstalaHost(c.falha);
+    // The answer to "OPN" is short enough to travel unchanged: the other keys
+    // show on the information block.
+    int32_t r = PP_Open(sim.dispositivo().c_str());
+    char info[200] = {};
+    if (r == PPCOMP_OK) r = PP_GetInfo("00", info);
+    EXPECT_EQ(r, c.esperado);
+    hostteste::HostComando(651, nullptr);
+  }
+}
+
+TEST_F(HostLink, MessageAbove1291BytesIsRefusedBeforeTheHost) {
+  InstalaHost();
+  const std::string a(999, 'A'), b(284, 'B');  // "GIN" + 3 + 999 + 3 + 284 = 1292 bytes
+  EXPECT_EQ(PinPadEnviaComando("GIN", 999, a.data(), 284, b.data(), -1), PPCOMP_QXCRIPTERR);
+  EXPECT_EQ(testutil::LeArquivo("QXCLIERR.TXT"), "TAM BUF SAIDA INV (E)");
+  EXPECT_EQ(testutil::LeArquivo(log_), "");  // nothing reached the host
+}
+
+}  // namespace
