@@ -40,6 +40,7 @@ class HostLink : public ::testing::Test {
     log_ = dir_.dir().arquivo("host.log");
   }
   void TearDown() override {
+    FinalizaLibPinPad();  // gives back what the library's start took (trace context)
     hostteste::HostComando(651, nullptr);
     testutil::ResetaLibState();
   }
@@ -166,6 +167,7 @@ TEST_F(HostLink, HostFailuresGiveTheirCodes) {
     SCOPED_TRACE(c.titulo);
     e2e::Simulador sim;
     ASSERT_TRUE(sim.ativo());
+    FinalizaLibPinPad();
     testutil::ResetaLibState();
     InstalaHost(c.falha);
     // The answer to "OPN" is short enough to travel unchanged: the other keys
