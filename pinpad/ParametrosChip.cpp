@@ -20,18 +20,7 @@ constexpr size_t MaxHexParte = TamParteAreaChip - 4;
 // A TLV field's count has three digits: at most 999 bytes.
 constexpr size_t MaxBytesCampo = 999;
 
-int Nibble(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  return 0;
-}
-uint32_t ByteHex(const char* p) { return static_cast<uint32_t>(Nibble(p[0]) << 4 | Nibble(p[1])); }
-
-void HexParaBytes(void* dst, const char* hex, size_t n) {
-  auto* d = static_cast<uint8_t*>(dst);
-  for (size_t i = 0; i < n; ++i) d[i] = static_cast<uint8_t>(ByteHex(hex + 2 * i));
-}
+uint32_t ByteHex(const char* p) { return static_cast<uint32_t>(HexDigitoValor(p[0]) << 4 | HexDigitoValor(p[1])); }
 
 // The k count digits at `pos` of an answer of TamRespostaChip bytes; 0 when they
 // would lie outside it.
