@@ -2,6 +2,7 @@
 
 #include <cctype>
 #include <cstring>
+#include <memory>
 #include <random>
 #include <string>
 #include <vector>
@@ -647,4 +648,128 @@ TEST(ParamAlteraValor, ReplaceAddAndRefuse) {
   EXPECT_STREQ(justo, "A=1234,");
   EXPECT_EQ(ParamAlteraValor(justo, sizeof justo, nullptr, 0, "B", "1"), -4);
   EXPECT_STREQ(justo, "A=1234,");
+}
+
+// ------------------------------------------- random inputs, exact-size buffers
+//
+// Buffers here are heap blocks of exactly the size handed to the routine, so
+// the sanitized run catches any write past them.
+
+namespace {
+std::string Aleatorio(std::mt19937& rng, const char* alfabeto, size_t maxTam) {
+  const size_t na = std::strlen(alfabeto);
+  std::string s(rng() % (maxTam + 1), ' ');
+  for (auto& c : s) c = alfabeto[rng() % na];
+  return s;
+}
+std::unique_ptr<char[]> Bloco(const std::string& texto, size_t tam) {
+  auto b = std::make_unique<char[]>(tam);
+  std::memcpy(b.get(), texto.c_str(), texto.size() + 1);
+  return b;
+}
+}  // namespace
+
+TEST(RandomInputs, StrSubstituiAgreesWithAPlainReplacement) {
+  std::mt19937 rng(77);
+  for (int i = 0; i < 3000; ++i) {
+    const std::string texto = Aleatorio(rng, "ab<>/", 40);
+    const std::string busca = Aleatorio(rng, "ab<", 3);
+    const std::string troca = Aleatorio(rng, "abxyz", 6);
+    std::string esperado;
+    int conta = 0;
+    if (!busca.empty()) {
+      for (size_t p = 0;;) {
+        size_t q = texto.find(busca, p);
+        if (q == std::string::npos) {
+          esperado += texto.substr(p);
+          break;
+        }
+        esperado += texto.substr(p, q - p) + troca;
+        p = q + busca.size();
+        ++conta;
+      }
+    } else {
+      esperado = texto;
+    }
+    const size_t tam = texto.size() + 1 + rng() % 12;
+    auto b = Bloco(texto, tam);
+    const int r = StrSubstitui(b.get(), tam, busca.c_str(), troca.c_str());
+    if (esperado.size() < tam) {
+      ASSERT_EQ(r, conta) << texto << " / " << busca << " / " << troca;
+      ASSERT_EQ(std::string(b.get()), esperado);
+    } else {
+      ASSERT_EQ(r, -1);
+      ASSERT_EQ(std::string(b.get()), texto);
+    }
+  }
+}
+
+TEST(RandomInputs, TokenizerAlwaysAdvancesAndStaysInItsBuffers) {
+  std::mt19937 rng(1023);
+  for (int i = 0; i < 3000; ++i) {
+    const std::string linha = Aleatorio(rng, "ab ;=\t\"'\\#!-/nrtf", 60);
+    auto b = Bloco(linha, linha.size() + 1);
+    const size_t tamToken = 1 + rng() % 8;
+    auto token = std::make_unique<char[]>(tamToken);
+    for (int passos = 0; b[0] != '\0'; ++passos) {
+      ASSERT_LT(passos, 100) << linha;
+      const size_t antes = std::strlen(b.get());
+      ASSERT_EQ(ExtraiCampo(b.get(), ";=", 1, token.get(), tamToken), 0);
+      ASSERT_LT(std::strlen(token.get()), tamToken);
+      ASSERT_LT(std::strlen(b.get()), antes) << linha;
+    }
+  }
+}
+
+TEST(RandomInputs, ParamAlteraValorThenLookupFindsTheNewValue) {
+  std::mt19937 rng(2024);
+  const char* chaves[] = {"A", "B", "C"};
+  for (int i = 0; i < 3000; ++i) {
+    const std::string texto = Aleatorio(rng, "ABC=, 12", 30);
+    const char* chave = chaves[rng() % 3];
+    const std::string novo = Aleatorio(rng, "0123456789", 8);
+    const size_t tam = texto.size() + 1 + rng() % 12;
+    auto b = Bloco(texto, tam);
+    const int r = ParamAlteraValor(b.get(), tam, nullptr, 0, chave, novo.c_str());
+    ASSERT_TRUE(r == 0 || r == -3 || r == -4) << texto;
+    if (r == -4) {
+      ASSERT_EQ(std::string(b.get()), texto);
+      continue;
+    }
+    ASSERT_LT(std::strlen(b.get()), tam);
+    std::string valor(16, '\0');
+    char* p = valor.data();
+    ASSERT_EQ(ParamObtemValor(b.get(), nullptr, 0, chave, &p, valor.size()), 0) << texto << " -> " << b.get();
+    ASSERT_EQ(std::string(valor.c_str()), novo) << texto << " -> " << b.get();
+  }
+}
+
+TEST(RandomInputs, LookupsAndMoneyRoutinesStayInTheirBuffers) {
+  std::mt19937 rng(31);
+  for (int i = 0; i < 3000; ++i) {
+    const std::string lista = Aleatorio(rng, "AB=,;\"'\\ <#>x", 50);
+    const size_t tam = 1 + rng() % 6;
+    auto valor = std::make_unique<char[]>(tam);
+    char* p = valor.get();
+    const int r = ParamObtemValorEx(lista.c_str(), "x", "<#>", ",", static_cast<int>(rng() % 3), "a", &p, tam);
+    ASSERT_TRUE(r == 0 || r == -3);
+    ListaObtemTexto(lista.c_str(), "B", valor.get(), tam);
+
+    const std::string valorTexto = Aleatorio(rng, "0123456789.,-", 14);
+    const size_t tamV = valorTexto.size() + 1 + rng() % 4;
+    auto v = Bloco(valorTexto, tamV);
+    const int rv = NormalizaValor(v.get(), tamV, static_cast<int>(rng() % 4));
+    ASSERT_TRUE(rv == 0 || rv == -1);
+    ASSERT_LT(std::strlen(v.get()), tamV);
+
+    const std::string centavos = Aleatorio(rng, "0123456789", 30);
+    auto moeda = std::make_unique<char[]>(41);
+    FormataMoeda(moeda.get(), centavos.c_str());
+    std::string digitos;
+    for (const char* c = moeda.get(); *c; ++c)
+      if (*c != '.' && *c != ',') digitos += *c;
+    std::string semZeros = centavos.substr(std::min(centavos.find_first_not_of('0'), centavos.size()));
+    while (semZeros.size() < 3) semZeros.insert(0, "0");
+    ASSERT_EQ(digitos, semZeros) << centavos;
+  }
 }
