@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -9,6 +10,7 @@
 #include <string_view>
 
 #include "support/FuncoesArquivo.h"
+#include "support/FuncoesString.h"
 
 namespace {
 
@@ -22,13 +24,8 @@ FILE* AbreComTentativas(const char* arquivo, const char* modo) {
   return nullptr;
 }
 
-char Minuscula(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
 bool IguaisSemCaixa(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i)
-    if (Minuscula(a[i]) != Minuscula(b[i])) return false;
-  return true;
+  return a.size() == b.size() && StrComparaSemCaixaN(a.data(), b.data(), a.size()) == 0;
 }
 
 std::string_view Apara(std::string_view s) {
@@ -273,7 +270,7 @@ int IniLeTexto(const char* secao, const char* chave, const char* padrao, char* b
 int IniGravaTexto(const char* secao, const char* chave, const char* valor, const char* arquivo) {
   if (secao == nullptr || arquivo == nullptr || !ArgumentosGravaveis(secao, chave, valor)) return 0;
   FILE* f = AbreComTentativas(arquivo, "r+b");
-  if (f == nullptr) f = AbreComTentativas(arquivo, "w+b");
+  if (f == nullptr && errno == ENOENT) f = AbreComTentativas(arquivo, "w+b");  // never truncate an existing file
   if (f == nullptr) return 0;
 
   size_t espaco = strlen(secao) + 3;

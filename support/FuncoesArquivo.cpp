@@ -8,6 +8,10 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <initializer_list>
+#include <utility>
+
+#include "support/FuncoesString.h"
 
 namespace {
 
@@ -20,12 +24,7 @@ void Diagnostico(const char* texto) {
   if (g_ganchoDiagnostico != nullptr) g_ganchoDiagnostico(texto);
 }
 
-// Value of n characters, each by its low four bits (as DigitosParaInt).
-long Digitos(const char* p, int n) {
-  long v = 0;
-  for (int i = 0; i < n; ++i) v = v * 10 + (static_cast<unsigned char>(p[i]) & 0x0F);
-  return v;
-}
+long Digitos(const char* p, int n) { return static_cast<long>(DigitosParaInt(p, n)); }
 
 long DivPiso(long a, long b) { return a / b - ((a % b != 0) && ((a < 0) != (b < 0))); }
 
@@ -310,37 +309,28 @@ char* ExpandeMacrosData(char* texto, size_t tamanho) {
   return texto;
 }
 
-char* DataParaAAAAMMDD(char* saida, const char* entrada) {
+namespace {
+// Builds the output from pieces of the input (offset, length), through a work
+// copy so that the output may be the input itself; then a NUL.
+char* Reordena(char* saida, const char* entrada, std::initializer_list<std::pair<int, int>> partes) {
   if (saida == nullptr || entrada == nullptr) return saida;
-  char t[8];
-  memcpy(t, entrada + 4, 4);
-  memcpy(t + 4, entrada + 2, 2);
-  memcpy(t + 6, entrada, 2);
-  memcpy(saida, t, 8);
-  saida[8] = '\0';
+  char t[16];
+  size_t n = 0;
+  for (auto [inicio, largura] : partes) {
+    memcpy(t + n, entrada + inicio, static_cast<size_t>(largura));
+    n += static_cast<size_t>(largura);
+  }
+  memcpy(saida, t, n);
+  saida[n] = '\0';
   return saida;
 }
+}  // namespace
 
-char* DataParaDDMMAAAA(char* saida, const char* entrada) {
-  if (saida == nullptr || entrada == nullptr) return saida;
-  char t[8];
-  memcpy(t, entrada + 6, 2);
-  memcpy(t + 2, entrada + 4, 2);
-  memcpy(t + 4, entrada, 4);
-  memcpy(saida, t, 8);
-  saida[8] = '\0';
-  return saida;
-}
+char* DataParaAAAAMMDD(char* saida, const char* entrada) { return Reordena(saida, entrada, {{4, 4}, {2, 2}, {0, 2}}); }
 
-char* DataParaAAAAMM(char* saida, const char* entrada) {
-  if (saida == nullptr || entrada == nullptr) return saida;
-  char t[6];
-  memcpy(t, entrada + 4, 4);
-  memcpy(t + 4, entrada + 2, 2);
-  memcpy(saida, t, 6);
-  saida[6] = '\0';
-  return saida;
-}
+char* DataParaDDMMAAAA(char* saida, const char* entrada) { return Reordena(saida, entrada, {{6, 2}, {4, 2}, {0, 4}}); }
+
+char* DataParaAAAAMM(char* saida, const char* entrada) { return Reordena(saida, entrada, {{4, 4}, {2, 2}}); }
 
 char* DataFormata(char* saida, const char* entrada, int entradaAAAAMMDD) {
   if (saida == nullptr || entrada == nullptr) return saida;
@@ -370,9 +360,7 @@ char* HoraFormata(char* saida, const char* entrada, int comSegundos) {
 }
 
 int DataValida(const char* data) {
-  if (data == nullptr || strnlen(data, 9) != 8) return 0;
-  for (int i = 0; i < 8; ++i)
-    if (data[i] < '0' || data[i] > '9') return 0;
+  if (data == nullptr || strnlen(data, 9) != 8 || !StrNumerica(data)) return 0;
   int ano = static_cast<int>(Digitos(data, 4));
   int mes = static_cast<int>(Digitos(data + 4, 2));
   int dia = static_cast<int>(Digitos(data + 6, 2));

@@ -1,5 +1,7 @@
 #include "support/FuncoesString.h"
 
+#include "support/FuncoesArquivo.h"
+
 #include <array>
 #include <cctype>
 #include <cerrno>
@@ -147,13 +149,18 @@ char* StrInverte(char* texto) {
   return texto;
 }
 
-char* StrTiraBrancosEsq(char* texto) {
+namespace {
+// Removes every leading `c`.
+char* TiraEsquerda(char* texto, char c) {
   if (texto == nullptr) return texto;
   size_t i = 0;
-  while (texto[i] == ' ') ++i;
+  while (texto[i] == c) ++i;
   if (i > 0) std::memmove(texto, texto + i, std::strlen(texto + i) + 1);
   return texto;
 }
+}  // namespace
+
+char* StrTiraBrancosEsq(char* texto) { return TiraEsquerda(texto, ' '); }
 
 char* StrTiraBrancosDir(char* texto) {
   if (texto == nullptr) return texto;
@@ -194,13 +201,7 @@ char* StrPulaBrancos(char* texto) {
   return const_cast<char*>(StrPulaBrancos(static_cast<const char*>(texto)));
 }
 
-char* StrTiraZerosEsq(char* texto) {
-  if (texto == nullptr) return texto;
-  size_t i = 0;
-  while (texto[i] == '0') ++i;
-  if (i > 0) std::memmove(texto, texto + i, std::strlen(texto + i) + 1);
-  return texto;
-}
+char* StrTiraZerosEsq(char* texto) { return TiraEsquerda(texto, '0'); }
 
 char* StrSoDigitosSemZeros(char* texto) {
   if (texto == nullptr) return texto;
@@ -885,12 +886,18 @@ int ParamObtemValorEx(const char* texto, const char* cabecalho, const char* sepS
   if (r != PARAM_OK || valor == nullptr) return r;
   Saida s;
   if (*valor == nullptr) {
-    // The caller gets a block of its own: an allocating form lands with the
-    // sized allocator; until then this form is refused.
-    return PARAM_SEM_MEMORIA;
+    // The caller gets a block of the value's size, released with Libera.
+    Saida medida;
+    DecodificaValor(v, ini, medida);
+    auto* bloco = static_cast<char*>(Aloca(medida.n + 1, 0, "FuncoesString", __LINE__));
+    if (bloco == nullptr) return PARAM_SEM_MEMORIA;
+    *valor = bloco;
+    s.buf = bloco;
+    s.cap = medida.n + 1;
+  } else {
+    s.buf = *valor;
+    s.cap = tamValor;
   }
-  s.buf = *valor;
-  s.cap = tamValor;
   DecodificaValor(v, ini, s);
   s.Termina();
   return PARAM_OK;

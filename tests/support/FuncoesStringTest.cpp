@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "support/FuncoesArquivo.h"
 #include "support/FuncoesString.h"
 
 namespace {
@@ -430,35 +431,46 @@ struct Passo {
   std::string token;
   std::string resto;
 };
-Passo Campo(std::string& linha, const char* delims, int consome) {
+// One tokenizer call on `linha` (updated in place), through `extrai`.
+template <typename F>
+Passo Extrai(std::string& linha, F extrai) {
   char buf[256];
   std::snprintf(buf, sizeof buf, "%s", linha.c_str());
   char token[128];
-  EXPECT_EQ(ExtraiCampo(buf, delims, consome, token, sizeof token), 0);
+  EXPECT_EQ(extrai(buf, token, sizeof token), 0);
   linha = buf;
   return {token, buf};
 }
-Passo Palavra(std::string& linha) {
-  char buf[256];
-  std::snprintf(buf, sizeof buf, "%s", linha.c_str());
-  char token[128];
-  EXPECT_EQ(ExtraiPalavra(buf, token, sizeof token), 0);
-  linha = buf;
-  return {token, buf};
+Passo Campo(std::string& linha, const char* delims, int consome) {
+  return Extrai(linha, [&](char* l, char* t, size_t n) { return ExtraiCampo(l, delims, consome, t, n); });
+}
+Passo Palavra(std::string& linha) { return Extrai(linha, ExtraiPalavra); }
+
+// Runs ExtraiCampo steps on one line: delimiters, consume flag, then the
+// token and the line expected after the step.
+struct PassoCampo {
+  const char* delims;
+  int consome;
+  const char* token;
+  const char* resto;
+};
+void Sequencia(const char* inicial, std::initializer_list<PassoCampo> passos) {
+  std::string linha = inicial;
+  for (const auto& e : passos) {
+    auto p = Campo(linha, e.delims, e.consome);
+    EXPECT_EQ(p.token, e.token) << inicial;
+    EXPECT_EQ(p.resto, e.resto) << inicial;
+  }
 }
 }  // namespace
 
-TEST(ExtraiToken, WorkedLineInThreeCalls) {
-  std::string linha = "Nome = \"a,b\\tc\" ; resto";
-  auto p = Campo(linha, "=", 1);
-  EXPECT_EQ(p.token, "Nome ");
-  EXPECT_EQ(p.resto, " \"a,b\\tc\" ; resto");
-  p = Campo(linha, ";", 1);
-  EXPECT_EQ(p.token, "a,b\tc");
-  EXPECT_EQ(p.resto, " ; resto");
-  p = Campo(linha, ";", 1);
-  EXPECT_EQ(p.token, "");
-  EXPECT_EQ(p.resto, " resto");
+TEST(ExtraiToken, FieldSequences) {
+  Sequencia("Nome = \"a,b\\tc\" ; resto", {{"=", 1, "Nome ", " \"a,b\\tc\" ; resto"},
+                                           {";", 1, "a,b\tc", " ; resto"},
+                                           {";", 1, "", " resto"}});
+  Sequencia("abc // note", {{";", 1, "abc ", ""}});
+  // Without consume the delimiter stays at the head of the line.
+  Sequencia("TipoSlot=2;Outro=3", {{";", 0, "TipoSlot=2", ";Outro=3"}, {";", 1, "", "Outro=3"}});
 }
 
 TEST(ExtraiToken, QuotesEscapesCommentsAndDelimiters) {
@@ -491,17 +503,6 @@ TEST(ExtraiToken, QuotesEscapesCommentsAndDelimiters) {
     EXPECT_EQ(p.token, c.token) << c.linha;
     EXPECT_EQ(p.resto, c.resto) << c.linha;
   }
-  std::string linha = "abc // note";
-  auto p = Campo(linha, ";", 1);
-  EXPECT_EQ(p.token, "abc ");
-  EXPECT_EQ(p.resto, "");
-  linha = "TipoSlot=2;Outro=3";
-  p = Campo(linha, ";", 0);  // delimiter stays at the head
-  EXPECT_EQ(p.token, "TipoSlot=2");
-  EXPECT_EQ(p.resto, ";Outro=3");
-  p = Campo(linha, ";", 1);
-  EXPECT_EQ(p.token, "");
-  EXPECT_EQ(p.resto, "Outro=3");
 }
 
 TEST(ExtraiToken, NullLineLongTokensAndNoTokenBuffer) {
@@ -603,6 +604,17 @@ TEST(ParameterLists, SectionsHeadersAndSeparators) {
   p = tres;
   EXPECT_EQ(ParamObtemValor("A=12345", nullptr, 0, "A", &p, sizeof tres), 0);
   EXPECT_STREQ(tres, "12");
+
+  // A null *valor gets a block of the value's size from Aloca.
+  char* bloco = nullptr;
+  const std::string longo(500, 'v');
+  EXPECT_EQ(ParamObtemValor(("A=1,B=\"" + longo + "\",C=2").c_str(), nullptr, 0, "b", &bloco, 0), 0);
+  ASSERT_NE(bloco, nullptr);
+  EXPECT_EQ(std::string(bloco), longo);
+  EXPECT_EQ(Libera(bloco, __FILE__, __LINE__), 0);
+  bloco = nullptr;
+  EXPECT_EQ(ParamObtemValor("A=1", nullptr, 0, "Z", &bloco, 0), -3);
+  EXPECT_EQ(bloco, nullptr);
 
   EXPECT_EQ(ParamObtemInt("A=1<#>N= 42", nullptr, 1, "n", 9), 42);
   EXPECT_EQ(ParamObtemInt("A=1<#>N=42", nullptr, 0, "n", 9), 9);

@@ -1,0 +1,334 @@
+#include "link/Serial.h"
+
+#include <fcntl.h>
+#include <sched.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "pinpad/ppcomp.h"
+#include "state/LibState.h"
+#include "support/FuncoesString.h"
+#include "trace/FuncoesTrace.h"
+
+namespace {
+
+int AbreSistema(const char* caminho, int flags) { return ::open(caminho, flags); }
+
+constexpr ChamadasSerial kChamadasSistema = {
+    AbreSistema, ::close, ::read, ::write, ::select, ::tcgetattr, ::tcsetattr, ::tcflush, ::nanosleep, ::clock_gettime,
+};
+
+const ChamadasSerial& Sis() {
+  const ChamadasSerial* c = LibState.serial.Chamadas;
+  return c ? *c : kChamadasSistema;
+}
+
+int64_t AgoraNs() {
+  timespec ts{};
+  Sis().clock_gettime(CLOCK_MONOTONIC, &ts);
+  return static_cast<int64_t>(ts.tv_sec) * 1000000000 + ts.tv_nsec;
+}
+
+constexpr int64_t kNsPorMs = 1000000;
+
+struct Velocidade {
+  int32_t argumento;
+  speed_t constante;
+};
+
+// Speed argument: a small index or the rate itself; anything else is 9600.
+constexpr Velocidade kVelocidades[] = {
+    {1, B1200},     {1200, B1200},     {2, B2400},     {2400, B2400},   {3, B4800},   {4800, B4800},
+    {4, B9600},     {9600, B9600},     {5, B19200},    {19200, B19200}, {6, B38400},  {38400, B38400},
+    {7, B57600},    {57600, B57600},   {8, B115200},   {115200, B115200}, {50, B50},  {75, B75},
+    {110, B110},    {134, B134},       {150, B150},    {200, B200},     {300, B300},  {600, B600},
+    {1800, B1800},
+};
+
+speed_t ConstanteVelocidade(int32_t velocidade) {
+  for (const Velocidade& v : kVelocidades)
+    if (v.argumento == velocidade) return v.constante;
+  return B9600;
+}
+
+tcflag_t FlagsParidade(char paridade) {
+  switch (paridade) {
+    case 'e': return PARENB;
+    case 'o': return PARENB | PARODD;
+    default: return 0;
+  }
+}
+
+tcflag_t FlagsBitsDados(int32_t bits) {
+  switch (bits) {
+    case 5: return CS5;
+    case 6: return CS6;
+    case 7: return CS7;
+    default: return CS8;
+  }
+}
+
+// Retries a call interrupted by a signal.
+template <typename F>
+auto SemInterrupcao(F f) {
+  for (;;) {
+    auto r = f();
+    if (r >= 0 || errno != EINTR) return r;
+  }
+}
+
+// Rounded up, so that a resumed wait never ends early.
+timeval ParaTimeval(int64_t ns) {
+  if (ns < 0) ns = 0;
+  const int64_t us = (ns + 999) / 1000;
+  timeval tv{};
+  tv.tv_sec = static_cast<time_t>(us / 1000000);
+  tv.tv_usec = static_cast<suseconds_t>(us % 1000000);
+  return tv;
+}
+
+// Waits until the descriptor is readable (or writable) or the time runs out.
+// A signal does not end the wait: it resumes for the time that was left,
+// measured on the monotonic clock. Returns 1 ready, 0 time out, -1 error.
+int EsperaDispositivo(int fd, bool escrita, int64_t timeoutNs) {
+  if (fd < 0 || fd >= FD_SETSIZE) {
+    errno = EBADF;
+    return -1;
+  }
+  if (timeoutNs < 0) timeoutNs = 0;
+  const int64_t fim = AgoraNs() + timeoutNs;
+  int64_t resta = timeoutNs;
+  for (;;) {
+    fd_set conjunto;
+    FD_ZERO(&conjunto);
+    FD_SET(fd, &conjunto);
+    timeval tv = ParaTimeval(resta);
+    int r = Sis().select(fd + 1, escrita ? nullptr : &conjunto, escrita ? &conjunto : nullptr, nullptr, &tv);
+    if (r > 0) return 1;
+    if (r == 0) return 0;
+    if (errno != EINTR) return -1;
+    resta = fim - AgoraNs();
+    if (resta < 0) resta = 0;
+  }
+}
+
+}  // namespace
+
+const ChamadasSerial& SerialChamadasPadrao() { return kChamadasSistema; }
+
+int64_t RelogioMonotonicoMs() { return AgoraNs() / kNsPorMs; }
+
+void EsperaMs(int32_t ms) {
+  if (ms <= 0) return;
+  timespec pedido{};
+  pedido.tv_sec = ms / 1000;
+  pedido.tv_nsec = static_cast<long>(ms % 1000) * 1000000L;
+  timespec resto{};
+  // Interrupted by a signal: sleep again for what remained.
+  while (Sis().nanosleep(&pedido, &resto) != 0 && errno == EINTR) pedido = resto;
+}
+
+int32_t SerialAbre(int32_t* descritor, const char* porta, int32_t velocidade, char paridade, int32_t bitsDados,
+                   int32_t bitsParada, const char* /*opcoes: no effect, see header*/) {
+  if (porta == nullptr) porta = "";
+  char nome[32];
+  const char* dispositivo = porta;
+  // Only digits (or nothing): a port number counted from 1, the empty text being 1.
+  if (StrNumerica(porta)) {
+    const int n = StrToIntDef(porta, 1);
+    std::snprintf(nome, sizeof nome, "/dev/ttyS%d", n - 1);
+    dispositivo = nome;
+  }
+
+  const int fd = SemInterrupcao([&] { return Sis().open(dispositivo, O_RDWR | O_NOCTTY | O_NONBLOCK); });
+  if (fd < 0) {
+    const int erro = errno;
+    *descritor = 0;
+    std::fprintf(stderr, "Erro %d[%s] na abertura da %s\n", erro, std::strerror(erro), dispositivo);
+    return fd;
+  }
+  *descritor = fd;
+
+  termios config{};
+  config.c_cflag = ConstanteVelocidade(velocidade) | CREAD | CLOCAL | FlagsParidade(paridade) |
+                   FlagsBitsDados(bitsDados) | (bitsParada == 2 ? CSTOPB : 0);
+  config.c_iflag = IGNPAR;
+  config.c_oflag = 0;
+  config.c_lflag = 0;
+  config.c_cc[VMIN] = 0;
+  config.c_cc[VTIME] = 1;
+
+  Sis().tcgetattr(fd, &LibState.serial.ConfigOriginalSerial);
+  SemInterrupcao([&] { return Sis().tcflush(fd, TCIFLUSH); });
+  SemInterrupcao([&] { return Sis().tcsetattr(fd, TCSANOW, &config); });
+  return 0;
+}
+
+int32_t SerialFecha(int32_t* descritor) {
+  const int fd = *descritor;
+  if (fd == 0) return -2;
+  SemInterrupcao([&] { return Sis().tcflush(fd, TCIFLUSH); });
+  SemInterrupcao([&] { return Sis().tcsetattr(fd, TCSANOW, &LibState.serial.ConfigOriginalSerial); });
+  *descritor = 0;
+  // close is not retried after EINTR: on Linux the descriptor is gone either way.
+  return Sis().close(fd);
+}
+
+int32_t SerialLe(int32_t descritor, uint8_t* buffer, int32_t capacidade, int32_t timeoutMs) {
+  if (descritor == 0) return -1;
+  if (buffer == nullptr || capacidade <= 0) return -1;
+  const int64_t fim = AgoraNs() + (timeoutMs > 0 ? timeoutMs : 0) * kNsPorMs;
+  for (;;) {
+    const int pronto = EsperaDispositivo(descritor, false, fim - AgoraNs());
+    if (pronto < 0) return -1;
+    if (pronto == 0) return 0;
+    const ssize_t n = Sis().read(descritor, buffer, static_cast<size_t>(capacidade));
+    if (n > 0) return static_cast<int32_t>(n);
+    if (n < 0) {
+      // A signal, or a readiness that another reader consumed: wait again.
+      if (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK) {
+        if (AgoraNs() >= fim) return 0;
+        continue;
+      }
+      return -1;
+    }
+    // Readable but empty: a hung-up device while time was left; nothing if not.
+    return AgoraNs() < fim ? -1 : 0;
+  }
+}
+
+namespace {
+
+// One write attempt; a signal or a full device queue count as no progress.
+ssize_t EscreveUmaVez(int fd, const uint8_t* dados, size_t tamanho) {
+  const ssize_t n = Sis().write(fd, dados, tamanho);
+  if (n < 0 && (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK)) return 0;
+  return n;
+}
+
+int32_t EscreveComPrazo(int fd, const uint8_t* dados, int32_t tamanho, int32_t timeoutMs) {
+  const int32_t corpo = tamanho - 1;  // every byte but the last
+  const int64_t fim = AgoraNs() + timeoutMs * kNsPorMs;
+  auto resta = [&] {
+    const int64_t r = fim - AgoraNs();
+    return r > 0 ? r : 0;
+  };
+  int32_t escritos = 0;
+  while (escritos < corpo) {
+    const int pronto = EsperaDispositivo(fd, true, resta());
+    if (pronto < 0) return -1;
+    if (pronto == 0) break;
+    const ssize_t n = EscreveUmaVez(fd, dados + escritos, static_cast<size_t>(corpo - escritos));
+    if (n < 0) break;
+    if (n == 0) {
+      // Signal or full queue: give the device a moment instead of spinning.
+      if (resta() == 0) break;
+      EsperaMs(1);
+      continue;
+    }
+    escritos += static_cast<int32_t>(n);
+  }
+  if (escritos < corpo) return escritos;
+
+  // The last byte goes alone, after a short pause.
+  EsperaMs(10);
+  ssize_t n = EscreveUmaVez(fd, dados + corpo, 1);
+  if (n < 1) {
+    const int pronto = EsperaDispositivo(fd, true, resta());
+    if (pronto < 0) return -1;
+    if (pronto == 0) return escritos;
+    n = EscreveUmaVez(fd, dados + corpo, 1);
+    if (n < 1) return escritos;
+  }
+  return escritos + 1;
+}
+
+int32_t EscreveBloqueante(int fd, const uint8_t* dados, int32_t tamanho) {
+  const int32_t corpo = tamanho - 1;
+  int32_t escritos = 0;
+  while (escritos < corpo) {
+    const ssize_t n = SemInterrupcao(
+        [&] { return Sis().write(fd, dados + escritos, static_cast<size_t>(corpo - escritos)); });
+    if (n < 1) {
+      if (n < 0) SerialRegistraErro("TxSerial.1");
+      break;
+    }
+    escritos += static_cast<int32_t>(n);
+    EsperaMs(1);
+  }
+  if (escritos < corpo) return escritos;
+  const ssize_t n = SemInterrupcao([&] { return Sis().write(fd, dados + corpo, 1); });
+  if (n > 0) {
+    EsperaMs(10);
+    return escritos + 1;
+  }
+  if (n < 0) SerialRegistraErro("TxSerial.2");
+  return escritos;
+}
+
+}  // namespace
+
+int32_t SerialEscreve(int32_t descritor, const uint8_t* dados, int32_t tamanho, int32_t timeoutMs) {
+  if (descritor == 0) return -1;
+  if (dados == nullptr || tamanho <= 0) return 0;
+  if (timeoutMs >= 0) return EscreveComPrazo(descritor, dados, tamanho, timeoutMs);
+  return EscreveBloqueante(descritor, dados, tamanho);
+}
+
+void SerialDescarta(int32_t descritor) {
+  if (descritor == 0) return;
+  SemInterrupcao([&] { return Sis().tcflush(descritor, TCIOFLUSH); });
+  EsperaMs(50);
+  sched_yield();
+}
+
+void SerialRegistraErro(const char* rotulo) {
+  const int erro = errno;
+  char texto[160];
+  std::snprintf(texto, sizeof texto, "%d: %s", erro, std::strerror(erro));
+  TraceTexto("Serial", rotulo, texto);
+}
+
+int32_t SerialDefineTimeoutEscrita(int32_t timeoutMs) {
+  LibState.serial.TimeoutEscritaSerial = timeoutMs;
+  return 0;
+}
+
+// ---- Link-level port operations -------------------------------------------
+
+int32_t PortaAberta(int32_t descritor) { return descritor != 0 && descritor != -1 ? 1 : 0; }
+
+int32_t PortaAbre(const char* porta, int32_t velocidade) {
+  if (PortaAberta(LibState.serial.PortaPinPad)) return PPCOMP_OK;
+  const int32_t r =
+      SerialAbre(&LibState.serial.PortaPinPad, porta, velocidade, 'n', 8, 1, "RTS=1;DTR=1;BLOCANTE=0");
+  if (r < 0 || !PortaAberta(LibState.serial.PortaPinPad)) return PPCOMP_PORTERR;
+  return PPCOMP_OK;
+}
+
+int32_t PortaFecha() {
+  if (!PortaAberta(LibState.serial.PortaPinPad)) return PPCOMP_NOTOPEN;
+  SerialFecha(&LibState.serial.PortaPinPad);
+  return PPCOMP_OK;
+}
+
+int32_t PortaLe(int32_t timeoutMs, uint8_t* buffer, int32_t capacidade) {
+  if (!PortaAberta(LibState.serial.PortaPinPad)) return -PPCOMP_NOTOPEN;
+  const int32_t n = SerialLe(LibState.serial.PortaPinPad, buffer, capacidade, timeoutMs);
+  if (n < 0) return -PPCOMP_COMMERR;
+  return n;
+}
+
+int32_t PortaEscreve(const uint8_t* dados, int32_t tamanho) {
+  if (!PortaAberta(LibState.serial.PortaPinPad)) return PPCOMP_NOTOPEN;
+  SerialDescarta(LibState.serial.PortaPinPad);
+  const int32_t n = SerialEscreve(LibState.serial.PortaPinPad, dados, tamanho, LibState.serial.TimeoutEscritaSerial);
+  if (n != tamanho) {
+    TraceNumero("Tx", "Retorno", n);
+    return PPCOMP_COMMERR;
+  }
+  return PPCOMP_OK;
+}

@@ -1,0 +1,173 @@
+// SC5000 framing over a pty with a scripted pinpad.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "Fixtura.h"
+#include "link/Enlace.h"
+
+using namespace testlink;
+
+namespace {
+
+using SC5000 = LinkPty;
+
+TEST_F(SC5000, WorkedFrameAcknowledged) {
+  EXPECT_EQ(Hex(QuadroSC5000("123")), "02 31 32 33 03 33");
+  peer.EsperaSC5000().Envia({kACK}).EsperaSC5000().Envia({kACK}).Inicia();
+  EXPECT_EQ(PinPadEnviaSC5000("123", Enlace::STX, Enlace::ETX), PPCOMP_OK);
+  EXPECT_EQ(PinPadEnviaSC5000("72ABC", Enlace::SI, Enlace::SO), PPCOMP_OK);
+  ASSERT_TRUE(peer.Termina());
+  const auto r = peer.Recepcoes();
+  ASSERT_EQ(r.size(), 2u);
+  EXPECT_EQ(Hex(r[0].bytes), "02 31 32 33 03 33");
+  EXPECT_EQ(r[1].bytes, QuadroSC5000("72ABC", kSI, kSO));
+}
+
+TEST_F(SC5000, AcknowledgementRules) {
+  // Each step: whether the peer first waits for a frame, then the byte it sends.
+  using Roteiro = std::vector<std::pair<bool, uint8_t>>;
+  struct Caso {
+    const char* titulo;
+    const char* texto;
+    Roteiro roteiro;
+    int quadros;  // frames the library sends
+    int32_t esperado;
+  } casos[] = {
+      {"08: ACK e depois EOT", "08PIN", {{true, kACK}, {false, kEOT}}, 1, PPCOMP_OK},
+      {"08: EOT direto", "08PIN", {{true, kEOT}}, 1, PPCOMP_OK},
+      {"08: NAK, reenvio, ACK, EOT", "08PIN", {{true, kNAK}, {true, kACK}, {false, kEOT}}, 2, PPCOMP_OK},
+      {"08: ACK e depois NAK", "08PIN", {{true, kACK}, {false, kNAK}, {false, kEOT}}, 1, PPCOMP_OK},
+      {"outro: EOT e erro", "72", {{true, kEOT}}, 1, PPCOMP_COMMERR},
+      {"outro: NAK e ACK", "72", {{true, kNAK}, {true, kACK}}, 2, PPCOMP_OK},
+      {"outro: tres NAK", "72", {{true, kNAK}, {true, kNAK}, {true, kNAK}}, 3, PPCOMP_COMMERR},
+      {"outro: byte estranho", "72", {{true, 'x'}}, 1, PPCOMP_COMMERR},
+  };
+  for (const auto& c : casos) {
+    PeerPty p;
+    PortaFecha();
+    ASSERT_EQ(PortaAbre(p.Caminho().c_str(), 19200), PPCOMP_OK);
+    for (const auto& [esperaQuadro, byte] : c.roteiro) {
+      if (esperaQuadro) p.EsperaSC5000();
+      p.Envia({byte});
+    }
+    p.Inicia();
+    EXPECT_EQ(PinPadEnviaSC5000(c.texto, Enlace::STX, Enlace::ETX), c.esperado) << c.titulo;
+    EXPECT_TRUE(p.Termina()) << c.titulo;
+    EXPECT_EQ(static_cast<int>(p.Recepcoes().size()), c.quadros) << c.titulo;
+    EXPECT_EQ(p.Recebido().size(), c.quadros * QuadroSC5000(c.texto).size()) << c.titulo;
+    PortaFecha();
+  }
+}
+
+TEST_F(SC5000, ReceivesTextAndAcknowledges) {
+  peer.EsperaSC5000()
+      .Envia(Concatena({{kACK}, {'l', 'i', 'x', 'o'}, QuadroSC5000("0012345678", kSI, kSO)}))
+      .Inicia();
+  ASSERT_EQ(PinPadEnviaSC5000("11", Enlace::STX, Enlace::ETX), PPCOMP_OK);
+  char texto[16];
+  std::memset(texto, '#', sizeof texto);
+  int32_t tam = -1;
+  EXPECT_EQ(PinPadRecebeSC5000(1, texto, sizeof texto, &tam), PPCOMP_OK);
+  EXPECT_EQ(tam, 10);
+  EXPECT_EQ(std::string(texto, 11), "0012345678#");  // not terminated
+  ASSERT_TRUE(peer.Termina());
+  EXPECT_EQ(peer.Recebido().back(), kACK);
+  EXPECT_EQ(LibState.enlace.TamTotalRx, 0);
+}
+
+TEST_F(SC5000, LoneEotIsCancel) {
+  peer.EsperaSC5000().Envia({kACK}).Pausa(20).Envia({kEOT}).Inicia();
+  ASSERT_EQ(PinPadEnviaSC5000("71", Enlace::STX, Enlace::ETX), PPCOMP_OK);
+  char texto[8];
+  int32_t tam = 0;
+  EXPECT_EQ(PinPadRecebeSC5000(1, texto, sizeof texto, &tam), PPCOMP_CANCEL);
+  EXPECT_TRUE(peer.Termina());
+}
+
+TEST_F(SC5000, EotBeforeAFrameIsSkipped) {
+  peer.EsperaSC5000().Envia(Concatena({{kACK, kEOT}, QuadroSC5000("00AB")})).Inicia();
+  ASSERT_EQ(PinPadEnviaSC5000("71", Enlace::STX, Enlace::ETX), PPCOMP_OK);
+  char texto[8];
+  int32_t tam = 0;
+  EXPECT_EQ(PinPadRecebeSC5000(1, texto, sizeof texto, &tam), PPCOMP_OK);
+  EXPECT_EQ(std::string(texto, tam), "00AB");
+  EXPECT_TRUE(peer.Termina());
+}
+
+TEST_F(SC5000, CheckByteErrorsDrawNakThenEot) {
+  Bytes ruim = QuadroSC5000("00AB");
+  ruim.back() ^= 0x01;
+  peer.EsperaSC5000().Envia(Concatena({{kACK}, ruim}));
+  for (int i = 0; i < 3; ++i) peer.EsperaBytes(1).Envia(ruim);
+  peer.EsperaBytes(1).Inicia();
+  ASSERT_EQ(PinPadEnviaSC5000("71", Enlace::STX, Enlace::ETX), PPCOMP_OK);
+  char texto[8];
+  int32_t tam = 0;
+  EXPECT_EQ(PinPadRecebeSC5000(1, texto, sizeof texto, &tam), PPCOMP_COMMERR);
+  ASSERT_TRUE(peer.Termina());
+  const Bytes tudo = peer.Recebido();
+  const size_t quadro = QuadroSC5000("71").size();
+  ASSERT_EQ(tudo.size(), quadro + 4);
+  EXPECT_EQ(Bytes(tudo.begin() + static_cast<std::ptrdiff_t>(quadro), tudo.end()), (Bytes{kNAK, kNAK, kNAK, kEOT}));
+}
+
+TEST_F(SC5000, NakThenGoodFrame) {
+  Bytes ruim = QuadroSC5000("00AB");
+  ruim.back() ^= 0x01;
+  peer.EsperaSC5000().Envia(Concatena({{kACK}, ruim})).EsperaBytes(1).Envia(QuadroSC5000("00AB")).Inicia();
+  ASSERT_EQ(PinPadEnviaSC5000("71", Enlace::STX, Enlace::ETX), PPCOMP_OK);
+  char texto[8];
+  int32_t tam = 0;
+  EXPECT_EQ(PinPadRecebeSC5000(1, texto, sizeof texto, &tam), PPCOMP_OK);
+  EXPECT_EQ(std::string(texto, tam), "00AB");
+  EXPECT_TRUE(peer.Termina());
+}
+
+TEST_F(SC5000, TextLongerThanTheCallersBufferIsRefused) {
+  const std::string longo(40, 'P');
+  peer.EsperaSC5000().Envia(Concatena({{kACK}, QuadroSC5000(longo), QuadroSC5000("00OK")})).Inicia();
+  ASSERT_EQ(PinPadEnviaSC5000("71", Enlace::STX, Enlace::ETX), PPCOMP_OK);
+  ASSERT_TRUE(peer.Termina());
+  struct {
+    char texto[39];
+    char guarda[8];
+  } saida;
+  std::memset(&saida, '#', sizeof saida);
+  int32_t tam = -1;
+  EXPECT_EQ(PinPadRecebeSC5000(1, saida.texto, sizeof saida.texto, &tam), PPCOMP_COMMERR);
+  EXPECT_EQ(tam, -1);
+  EXPECT_EQ(std::string(saida.guarda, 8), std::string(8, '#'));
+  // The refused frame is gone; the one behind it is next.
+  EXPECT_EQ(PinPadRecebeSC5000(1, saida.texto, sizeof saida.texto, &tam), PPCOMP_OK);
+  EXPECT_EQ(std::string(saida.texto, tam), "00OK");
+}
+
+TEST_F(SC5000, PollAndShortFrames) {
+  peer.EsperaSC5000().Envia({kACK}).Inicia();
+  ASSERT_EQ(PinPadEnviaSC5000("71", Enlace::STX, Enlace::ETX), PPCOMP_OK);
+  ASSERT_TRUE(peer.Termina());
+  char texto[8];
+  int32_t tam = 0;
+  EXPECT_EQ(PinPadRecebeSC5000(0, texto, sizeof texto, &tam), PPCOMP_PROCESSING);
+
+  // A frame with a one-byte text is refused.
+  PeerPty p;
+  PortaFecha();
+  ASSERT_EQ(PortaAbre(p.Caminho().c_str(), 19200), PPCOMP_OK);
+  p.EsperaSC5000().Envia(Concatena({{kACK}, QuadroSC5000("0")})).Inicia();
+  ASSERT_EQ(PinPadEnviaSC5000("71", Enlace::STX, Enlace::ETX), PPCOMP_OK);
+  EXPECT_EQ(PinPadRecebeSC5000(1, texto, sizeof texto, &tam), PPCOMP_COMMERR);
+  EXPECT_TRUE(p.Termina());
+}
+
+TEST_F(SC5000, OversizeTextIsRefusedBeforeSending) {
+  const std::string enorme(1298, 'T');
+  EXPECT_EQ(PinPadEnviaSC5000(enorme.c_str(), Enlace::STX, Enlace::ETX), PPCOMP_BADPARAM);
+  EXPECT_TRUE(peer.Recebido().empty());
+}
+
+}  // namespace
