@@ -146,27 +146,27 @@ int32_t LibEMVContinua(int32_t n, char* saida, char* mensagem) {
   return 0;
 }
 
-int32_t ExtraiParametroDelimitado(const char* texto, const char* nome, char* saida, size_t tamSaida, char abre,
-                                  char fecha, char alt) {
-  if (!texto || !nome || !saida) return 0;
+int32_t ExtraiParametroDelimitado(const char* texto, const char* nome, char* saida, int32_t tamanho, char abre,
+                                  char fecha, char alternativo) {
+  if (!texto || !nome || !saida || tamanho <= 0) return 0;
   char chave[160];
   int n = std::snprintf(chave, sizeof chave, "%c%s=", abre, nome);
   if (n <= 0 || n >= static_cast<int>(sizeof chave)) return 0;
   const char* achado = std::strstr(texto, chave);
-  if (!achado && alt != '\0') {
-    chave[0] = alt;
+  if (!achado && alternativo != '\0') {
+    chave[0] = alternativo;
     achado = std::strstr(texto, chave);
   }
   if (!achado) return 0;
   const char* valor = achado + n;
   const char* fim = std::strchr(achado, fecha);
   if (!fim || fim < valor) return 0;
-  if (alt != '\0') {
-    const char* a = std::strchr(valor, alt);
+  if (alternativo != '\0') {
+    const char* a = std::strchr(valor, alternativo);
     if (a && a < fim) fim = a;
   }
   size_t tam = static_cast<size_t>(fim - valor);
-  if (tam >= tamSaida) return 0;
+  if (tam >= static_cast<size_t>(tamanho)) return 0;
   std::memcpy(saida, valor, tam);
   saida[tam] = '\0';
   return 1;

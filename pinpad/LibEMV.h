@@ -35,9 +35,9 @@ int32_t LibEMVContinua(int32_t n, char* saida, char* mensagem);
 // Finds "<abre>name=value<fecha>" in texto (or "<alt>name=" when not found with
 // abre and alt is not 0; then alt also ends the value when it comes before fecha)
 // and copies the value, terminated, into saida. Returns 1 when found and it fits
-// in tamSaida - 1 characters, else 0.
-int32_t ExtraiParametroDelimitado(const char* texto, const char* nome, char* saida, size_t tamSaida, char abre,
-                                  char fecha, char alt);
+// in tamanho - 1 characters, else 0.
+int32_t ExtraiParametroDelimitado(const char* texto, const char* nome, char* saida, int32_t tamanho, char abre,
+                                  char fecha, char alternativo);
 
 // LE_ConfigTerminal with the store/terminal configuration; PPCOMP_NOFUNC when not loaded.
 int32_t ConfiguraTerminalLibEMV(const char* loja, const char* terminal, int32_t usaLojaTerminal, int32_t valor,
