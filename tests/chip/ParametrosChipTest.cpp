@@ -19,7 +19,7 @@ class ParametrosChip : public ::testing::Test {
 };
 
 std::string Lista(const std::string& hex) {
-  char c[8];
+  char c[24];
   std::snprintf(c, sizeof c, "%03zu", hex.size() / 2);
   return c + hex;
 }
