@@ -138,7 +138,7 @@ int32_t PinPadEnviaComandoV(const char* comando, va_list campos) {
   if (!host) b[n++] = SYN;
   const size_t tamComando = comando ? strnlen(comando, kTamBufferEnlace) : 0;
   if (n + static_cast<int32_t>(tamComando) > limite) return recusa();
-  std::memcpy(b + n, comando, tamComando);
+  if (tamComando > 0) std::memcpy(b + n, comando, tamComando);
   n += static_cast<int32_t>(tamComando);
 
   for (;;) {
@@ -368,7 +368,7 @@ int32_t PinPadEnviaSC5000(const char* texto, uint8_t inicio, uint8_t fim) {
 
   int32_t n = 0;
   if (!host) b[n++] = inicio;
-  std::memcpy(b + n, texto, tamTexto);
+  if (tamTexto > 0) std::memcpy(b + n, texto, tamTexto);
   n += static_cast<int32_t>(tamTexto);
   if (!host) {
     b[n++] = fim;

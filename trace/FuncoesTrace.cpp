@@ -1,14 +1,306 @@
+// Trace contexts and the record writer.
 #include "trace/FuncoesTrace.h"
 
-// Placeholders: the record writer replaces these.
-TraceCtx* TraceAbre(uint8_t, const char*, const char*, const char*, const char*, int32_t, const char*) {
-  return nullptr;
+#include <pthread.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <bit>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+
+#include "state/LibState.h"
+#include "support/FuncoesArquivo.h"
+#include "support/FuncoesString.h"
+#include "trace/ApoioProvisorio.h"
+#include "trace/FormatoTrace.h"
+
+namespace {
+
+// diretorio + '/' + arquivo, both up to 128 characters; date macros only shrink.
+constexpr size_t TAM_CAMINHO_TRACE = 2 * TAM_NOME_TRACE + 2;
+// A template with the ids put in: every "<LOJA/>" or "<TERM/>" (7 characters)
+// becomes at most 8, so the text grows by less than a seventh.
+constexpr size_t TAM_MODELO_TRABALHO = 2 * TAM_NOME_TRACE + 2;
+
+const char kControleBackup[] = "CtlBkpTrace.ini";
+const char kNomeInicial[] = "NOME_INICIAL";
+
+// Bounded copy that always terminates; longer input is cut.
+void CopiaTexto(char* destino, size_t capacidade, const char* origem) {
+  size_t n = origem ? strnlen(origem, capacidade - 1) : 0;
+  std::memcpy(destino, origem ? origem : "", n);
+  destino[n] = '\0';
 }
-void TraceFecha(TraceCtx*) {}
-void TraceTexto(const char*, const char*, const char*) {}
-void TraceNumero(const char*, const char*, int32_t) {}
-void TraceDados(const char*, const char*, int32_t, const void*, int32_t) {}
-void TraceBinario(const char*, const char*, const void*, int32_t) {}
-void TraceDadosPinPad(const char*, const char*, const void*, int32_t, int32_t) {}
-int32_t TraceAtivo() { return 0; }
-int32_t TraceChaveValida() { return 0; }
+
+// Equal texts, letters compared without case.
+bool IguaisSemCaixa(const char* a, const char* b) {
+  const size_t n = std::strlen(a);
+  return n == std::strlen(b) && StrComparaSemCaixaN(a, b, n) == 0;
+}
+
+void Poe16(uint8_t* p, uint32_t v) {
+  p[0] = static_cast<uint8_t>(v);
+  p[1] = static_cast<uint8_t>(v >> 8);
+}
+
+void Poe32(uint8_t* p, uint32_t v) {
+  for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
+}
+
+// arquivo = modeloArquivo with the ids put in. vazioAusente: an empty id counts
+// as absent (opening) rather than as an empty replacement (change of ids).
+void AplicaIds(TraceCtx* ctx, const char* loja, const char* terminal, bool vazioAusente) {
+  char trabalho[TAM_MODELO_TRABALHO];
+  CopiaTexto(trabalho, sizeof trabalho, ctx->modeloArquivo);
+  char id[TAM_ID_TRACE + 1];
+  auto ausente = [&](const char* s) { return s == nullptr || (vazioAusente && s[0] == '\0'); };
+  if (ausente(loja)) {
+    StrSubstitui(trabalho, sizeof trabalho, ".<LOJA/>", nullptr);
+  } else {
+    CopiaTexto(id, sizeof id, loja);
+    StrSubstitui(trabalho, sizeof trabalho, "<LOJA/>", id);
+  }
+  if (ausente(terminal)) {
+    StrSubstitui(trabalho, sizeof trabalho, ".<TERM/>", nullptr);
+  } else {
+    CopiaTexto(ctx->terminal, sizeof ctx->terminal, terminal);
+    StrSubstitui(trabalho, sizeof trabalho, "<TERM/>", ctx->terminal);
+  }
+  CopiaTexto(ctx->arquivo, sizeof ctx->arquivo, trabalho);
+}
+
+// Backup cycle, run under the mutex before every record.
+void AplicaRegraBackup(const char* caminho, const char* controle) {
+  EstadoTrace& e = LibState.trace;
+  if (IguaisSemCaixa(e.nomeBackup, kNomeInicial)) {
+    ap::IniLeTexto("Backup", "Arquivo", "", e.nomeBackup, sizeof e.nomeBackup, controle);
+    if (e.nomeBackup[0] != '\0') e.backupPendente = 1;
+  }
+  if (!e.backupPendente) return;
+  if (e.nomeBackup[0] == '\0') {
+    CopiaTexto(e.nomeBackup, sizeof e.nomeBackup, caminho);
+    ap::IniGravaTexto("Backup", "Arquivo", e.nomeBackup, controle);
+  } else if (!IguaisSemCaixa(e.nomeBackup, caminho)) {
+    char destino[sizeof e.nomeBackup + 4];
+    std::snprintf(destino, sizeof destino, "%s.bkp", e.nomeBackup);
+    std::rename(e.nomeBackup, destino);
+    std::remove(controle);
+    e.nomeBackup[0] = '\0';
+    e.backupPendente = 0;
+  }
+}
+
+// Appends s to the record at pos, stopping at limite.
+void PoeTexto(uint8_t* r, size_t& pos, size_t limite, const char* s) {
+  if (s == nullptr) return;
+  while (*s != '\0' && pos < limite) r[pos++] = static_cast<uint8_t>(*s++);
+}
+
+}  // namespace
+
+// ---- Contexts --------------------------------------------------------------
+
+TraceCtx* TraceAbre(uint8_t tipo, const char* diretorio, const char* modeloArquivo, const char* idLoja,
+                    const char* idTerminal, int32_t ativo, const char* parametros) {
+  EstadoTrace& e = LibState.trace;
+  auto* ctx = static_cast<TraceCtx*>(ap::Aloca(sizeof(TraceCtx), 0, __FILE__, __LINE__));
+  if (ctx == nullptr) {
+    e.contextoTrace = nullptr;
+    return nullptr;
+  }
+  if (++e.aberturasTrace == 1 && e.semaforoTrace == nullptr) e.semaforoTrace = ap::SemaforoCria();
+
+  ctx->tipo = tipo;
+  ctx->pid = static_cast<int32_t>(getpid());
+  ctx->ativo = ativo;
+  ctx->cache = 1;
+  CopiaTexto(ctx->diretorio, sizeof ctx->diretorio, diretorio ? diretorio : ".");
+  CopiaTexto(ctx->modeloArquivo, sizeof ctx->modeloArquivo, modeloArquivo);
+
+  if (parametros != nullptr) {
+    ctx->cache = ListaObtemInt(parametros, "HabilitaTraceCache", 1);
+    ctx->nivel = ListaObtemInt(parametros, "NivelTrace", 1);
+    char chave[284] = {};
+    if (ListaObtemTexto(parametros, "ChaveTrace", chave, sizeof chave))
+      ChaveTraceParaValidade(chave, ctx->validadeInicio, ctx->validadeFim);
+  }
+
+  AplicaIds(ctx, idLoja, idTerminal, true);
+  std::snprintf(e.arquivoErro, sizeof e.arquivoErro, "%s/Erro.<YYYY/><MM/><DD/>.dmp", ctx->diretorio);
+  e.contextoTrace = ctx;
+  return ctx;
+}
+
+void TraceFecha(TraceCtx* ctx) {
+  EstadoTrace& e = LibState.trace;
+  if (ctx != nullptr) {
+    if (e.aberturasTrace > 0 && --e.aberturasTrace == 0) {
+      ap::SemaforoDestroi(e.semaforoTrace);
+      e.semaforoTrace = nullptr;
+    }
+    ap::Libera(ctx, __FILE__, __LINE__);
+  }
+  e.contextoTrace = nullptr;
+}
+
+void TraceMudaLojaTerminal(TraceCtx* ctx, const char* idLoja, const char* idTerminal) {
+  if (ctx != nullptr) AplicaIds(ctx, idLoja, idTerminal, false);
+}
+
+void TraceDescreve(const TraceCtx* ctx, char* saida, size_t tamanho) {
+  if (saida == nullptr || tamanho == 0) return;
+  if (ctx == nullptr) {
+    saida[0] = '\0';
+    return;
+  }
+  std::snprintf(saida, tamanho, "DiretorioTrace=%s,ArquivoTrace=%s", ctx->diretorio, ctx->arquivo);
+}
+
+// ---- Writer ----------------------------------------------------------------
+
+void TraceGrava(TraceCtx* ctx, const char* prefixoOrigem, const char* nomeOrigem, const char* tag,
+                const char* rotulo, int32_t tipo, const void* dados, int32_t tamanho) {
+  if (ctx == nullptr || ctx->ativo == 0) return;
+  EstadoTrace& e = LibState.trace;
+  if (e.semaforoTrace == nullptr) {
+    e.semaforoTrace = ap::SemaforoCria();
+    e.aberturasTrace = 1;
+  }
+  Semaforo* semaforo = e.semaforoTrace;
+  ap::SemaforoTrava(semaforo);
+
+  char caminho[TAM_CAMINHO_TRACE];
+  std::snprintf(caminho, sizeof caminho, "%s/%s", ctx->diretorio, ctx->arquivo);
+  ap::ExpandeMacrosData(caminho, sizeof caminho);
+  char controle[TAM_NOME_TRACE + sizeof kControleBackup + 1];
+  std::snprintf(controle, sizeof controle, "%s/%s", ctx->diretorio, kControleBackup);
+  AplicaRegraBackup(caminho, controle);
+
+  ap::Arquivo* arq = ap::ArquivoAbre(caminho, "ab", ctx->cache);
+  if (arq == nullptr) {  // the record is lost
+    ap::SemaforoLibera(semaforo);
+    return;
+  }
+
+  uint8_t* r = e.registroTrace;
+  const size_t tamValor =
+      (dados != nullptr && tamanho >= 1) ? std::min<size_t>(static_cast<size_t>(tamanho), TAM_MAXIMO_VALOR_TRACE) : 0;
+
+  // Texts: origin, tag, label, each NUL-terminated; cut so that the three
+  // terminators always fit the record buffer.
+  size_t pos = TAM_CABECALHO_TRACE;
+  if (nomeOrigem != nullptr) {
+    if (prefixoOrigem != nullptr && prefixoOrigem[0] != '\0') {
+      PoeTexto(r, pos, TAM_REGISTRO_TRACE - 3, prefixoOrigem);
+      PoeTexto(r, pos, TAM_REGISTRO_TRACE - 3, ".");
+    }
+    PoeTexto(r, pos, TAM_REGISTRO_TRACE - 3, nomeOrigem);
+  } else if (strnlen(ctx->terminal, sizeof ctx->terminal) == TAM_ID_TRACE) {
+    PoeTexto(r, pos, TAM_REGISTRO_TRACE - 3, ctx->terminal);
+  }
+  r[pos++] = 0;
+  PoeTexto(r, pos, TAM_REGISTRO_TRACE - 2, tag);
+  r[pos++] = 0;
+  PoeTexto(r, pos, TAM_REGISTRO_TRACE - 1, rotulo);
+  r[pos++] = 0;
+
+  const tm agora = ap::HoraLocalAtual();
+  char dataHora[80];
+  std::snprintf(dataHora, sizeof dataHora, "%04d%02d%02d%02d%02d%02d", agora.tm_year + 1900, agora.tm_mon + 1,
+                agora.tm_mday, agora.tm_hour, agora.tm_min, agora.tm_sec);
+  r[0] = MARCA_REGISTRO_TRACE[0];
+  r[1] = MARCA_REGISTRO_TRACE[1];
+  Poe16(r + 2, static_cast<uint32_t>(pos + tamValor - 2));
+  r[4] = ctx->tipo;
+  HexParaBytes(r + 5, dataHora, 7);
+  Poe32(r + 12, static_cast<uint32_t>(std::clock()));
+  Poe32(r + 16, static_cast<uint32_t>(ctx->pid));
+  Poe32(r + 20, static_cast<uint32_t>((uintptr_t)pthread_self()));
+  Poe16(r + 24, static_cast<uint32_t>(tipo));
+  Poe32(r + 26, static_cast<uint32_t>(reinterpret_cast<uintptr_t>(dados)));
+  Poe16(r + 30, static_cast<uint32_t>(tamanho));
+  ap::ArquivoGrava(arq, r, 1, pos);
+
+  if (tamValor > 0) {
+    std::memcpy(r, dados, tamValor);
+    if (tipo == TRACE_INTEIRO && std::endian::native == std::endian::big) std::reverse(r, r + tamValor);
+    EmbaralhaValorTrace({r, tamValor});
+    ap::ArquivoGrava(arq, r, 1, tamValor);
+  }
+  ap::ArquivoFecha(arq);
+  ap::SemaforoLibera(semaforo);
+}
+
+void TraceTexto(const char* tag, const char* rotulo, const char* texto) {
+  TraceTextoCtx(LibState.trace.contextoTrace, tag, rotulo, texto);
+}
+
+void TraceNumero(const char* tag, const char* rotulo, int32_t valor) {
+  TraceNumeroCtx(LibState.trace.contextoTrace, tag, rotulo, valor);
+}
+
+void TraceDados(const char* tag, const char* rotulo, int32_t tipo, const void* dados, int32_t tamanho) {
+  TraceGrava(LibState.trace.contextoTrace, nullptr, nullptr, tag, rotulo, tipo, dados, tamanho);
+}
+
+void TraceBinario(const char* tag, const char* rotulo, const void* dados, int32_t tamanho) {
+  TraceBinarioCtx(LibState.trace.contextoTrace, tag, rotulo, dados, tamanho);
+}
+
+void TraceTextoOrigem(const char* prefixoOrigem, const char* nomeOrigem, const char* tag, const char* rotulo,
+                      const char* texto) {
+  TraceGrava(LibState.trace.contextoTrace, prefixoOrigem, nomeOrigem, tag, rotulo, TRACE_TEXTO, texto,
+             texto ? static_cast<int32_t>(std::strlen(texto)) : 0);
+}
+
+void TraceNumeroOrigem(const char* prefixoOrigem, const char* nomeOrigem, const char* tag, const char* rotulo,
+                       int32_t valor) {
+  TraceGrava(LibState.trace.contextoTrace, prefixoOrigem, nomeOrigem, tag, rotulo, TRACE_INTEIRO, &valor,
+             sizeof valor);
+}
+
+void TraceTextoCtx(TraceCtx* ctx, const char* tag, const char* rotulo, const char* texto) {
+  TraceGrava(ctx, nullptr, nullptr, tag, rotulo, TRACE_TEXTO, texto,
+             texto ? static_cast<int32_t>(std::strlen(texto)) : 0);
+}
+
+void TraceNumeroCtx(TraceCtx* ctx, const char* tag, const char* rotulo, int32_t valor) {
+  TraceGrava(ctx, nullptr, nullptr, tag, rotulo, TRACE_INTEIRO, &valor, sizeof valor);
+}
+
+void TraceBinarioCtx(TraceCtx* ctx, const char* tag, const char* rotulo, const void* dados, int32_t tamanho) {
+  TraceGrava(ctx, nullptr, nullptr, tag, rotulo, TRACE_BINARIO, dados, tamanho);
+}
+
+// ---- Queries ---------------------------------------------------------------
+
+int32_t TraceAtivo() {
+  const TraceCtx* ctx = LibState.trace.contextoTrace;
+  return ctx ? ctx->ativo : 0;
+}
+
+int32_t TraceNivel() {
+  const TraceCtx* ctx = LibState.trace.contextoTrace;
+  return ctx ? ctx->nivel : 0;
+}
+
+int32_t TraceChaveValida() {
+  const TraceCtx* ctx = LibState.trace.contextoTrace;
+  if (ctx == nullptr || ctx->ativo == 0) return 0;
+  if (strnlen(ctx->validadeInicio, 9) != 8 || strnlen(ctx->validadeFim, 9) != 8) return 0;
+  const tm agora = ap::HoraLocalAtual();
+  char hoje[48];
+  std::snprintf(hoje, sizeof hoje, "%04d%02d%02d", agora.tm_year + 1900, agora.tm_mon + 1, agora.tm_mday);
+  return std::strcmp(ctx->validadeInicio, hoje) <= 0 && std::strcmp(hoje, ctx->validadeFim) <= 0;
+}
+
+void TraceSolicitaBackup() {
+  // Under the mutex: the writer reads the flag while it holds it.
+  EstadoTrace& e = LibState.trace;
+  Semaforo* semaforo = e.semaforoTrace;
+  ap::SemaforoTrava(semaforo);
+  e.backupPendente = 1;
+  ap::SemaforoLibera(semaforo);
+}

@@ -158,6 +158,26 @@ TEST_F(PinPadEnvia, ThreeNaksGiveCommErrorWithoutPauseAfterTheLast) {
   EXPECT_LT(Ms(fim - r[2].ultimo), 450);
 }
 
+TEST_F(PinPadEnvia, EndlessStreamOfOtherBytesCannotHoldTheSend) {
+  // Junk every 5 ms, never an ACK. Each byte restarts the 2 s wait; the attempt
+  // still ends once the response limit has passed on the clock, here a clock
+  // that runs 500 ms ahead at every look.
+  peer.EsperaQuadro().EnviaLento(Bytes(400, 'x'), 5).Inicia();
+  ChamadasTeste sis;
+  std::atomic<int64_t> adiantamento{0};
+  sis.DefineRelogio([&](clockid_t id, timespec* ts) {
+    const int r = clock_gettime(id, ts);
+    const int64_t ns = ts->tv_nsec + (adiantamento += 500) * 1000000;
+    ts->tv_sec += static_cast<time_t>(ns / 1000000000);
+    ts->tv_nsec = static_cast<long>(ns % 1000000000);
+    return r;
+  });
+  const auto t0 = Relogio::now();
+  EXPECT_EQ(PinPadEnviaComando("OPN", -1), PPCOMP_COMMERR);
+  EXPECT_LT(Ms(Relogio::now() - t0), 1900);
+  peer.Termina();
+}
+
 using PinPadRecebe = LinkPty;
 
 // Sends "OPN" and has the peer acknowledge it and answer `resposta`.

@@ -166,7 +166,7 @@ std::vector<Recepcao> PeerPty::Recepcoes() const {
   return recepcoes_;
 }
 
-bool PeerPty::Bombeia(Relogio::time_point prazo) {
+bool PeerPty::Bombeia(Relogio::time_point prazo, bool voltaComDados) {
   do {
     if (mestre_ < 0) return false;
     const auto agora = Relogio::now();
@@ -186,6 +186,7 @@ bool PeerPty::Bombeia(Relogio::time_point prazo) {
         recebido_.insert(recebido_.end(), buf, buf + n);
         chegada_.insert(chegada_.end(), static_cast<size_t>(n), quando);
       }
+      if (n > 0 && voltaComDados) return true;
     } else if (r > 0) {
       // Hang-up without data (no slave open): do not spin.
       std::this_thread::sleep_for(std::chrono::milliseconds(2));
@@ -211,7 +212,7 @@ bool PeerPty::EsperaAte(const std::function<size_t(const Bytes&)>& completo, Rec
       }
     }
     if (parar_ || Relogio::now() >= prazo) return false;
-    if (!Bombeia(Relogio::now() + std::chrono::milliseconds(10))) return false;
+    if (!Bombeia(Relogio::now() + std::chrono::milliseconds(10), true)) return false;
   }
 }
 

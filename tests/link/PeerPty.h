@@ -84,8 +84,9 @@ class PeerPty {
   };
 
   void Executa();
-  // Reads what the master has until `prazo`; false when the master is gone.
-  bool Bombeia(Relogio::time_point prazo);
+  // Reads what the master has until `prazo` (or the first bytes, with
+  // `voltaComDados`); false when the master is gone.
+  bool Bombeia(Relogio::time_point prazo, bool voltaComDados = false);
   // Waits until `completo(pendentes)` gives a length > 0, consumes it.
   bool EsperaAte(const std::function<size_t(const Bytes&)>& completo, Recepcao& saida);
   void Escreve(const Bytes& bytes);

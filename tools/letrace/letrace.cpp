@@ -1,0 +1,105 @@
+// letrace: prints binary trace files as text lines or JSON Lines, and mints
+// trace keys ("ChaveTrace") for a period of days.
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "tools/letrace/DecodificaTrace.h"
+#include "trace/FormatoTrace.h"
+
+namespace {
+
+void Uso() {
+  std::fputs(
+      "uso: letrace [--json] ARQUIVO...\n"
+      "     letrace --gera-chave AAAAMMDD AAAAMMDD\n",
+      stderr);
+}
+
+bool DataValidaChave(const char* d) {
+  if (std::strlen(d) != 8) return false;
+  for (int i = 0; i < 8; ++i)
+    if (d[i] < '0' || d[i] > '9') return false;
+  const int mes = (d[4] - '0') * 10 + (d[5] - '0');
+  const int dia = (d[6] - '0') * 10 + (d[7] - '0');
+  return mes >= 1 && mes <= 12 && dia >= 1 && dia <= 31;
+}
+
+int GeraChave(const char* inicio, const char* fim) {
+  if (!DataValidaChave(inicio) || !DataValidaChave(fim) || std::strcmp(inicio, fim) > 0) {
+    std::fputs("letrace: periodo invalido (AAAAMMDD AAAAMMDD, inicio <= fim)\n", stderr);
+    return 2;
+  }
+  char chave[17];
+  ValidadeParaChaveTrace(inicio, fim, chave);
+  std::printf("%s\n", chave);
+  return 0;
+}
+
+// 0 all records read, 1 damaged records found or the file cannot be read.
+int LeArquivo(const char* nome, bool json) {
+  std::ifstream in(nome, std::ios::binary);
+  if (!in) {
+    std::fprintf(stderr, "letrace: %s: nao foi possivel abrir\n", nome);
+    return 1;
+  }
+  std::vector<uint8_t> dados((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  int status = 0;
+  size_t pos = 0;
+  RegistroLido reg;
+  std::string motivo;
+  while (pos < dados.size()) {
+    if (LeRegistro(dados, pos, reg, motivo)) {
+      std::string linha = json ? FormataJson(reg) : FormataTexto(reg);
+      linha += '\n';
+      std::fwrite(linha.data(), 1, linha.size(), stdout);
+      continue;
+    }
+    status = 1;
+    const size_t proximo = ProximoRegistroValido(dados, pos);
+    if (proximo < dados.size())
+      std::fprintf(stderr, "letrace: %s: deslocamento %zu: %s; retomando no deslocamento %zu\n", nome, pos,
+                   motivo.c_str(), proximo);
+    else
+      std::fprintf(stderr, "letrace: %s: deslocamento %zu: %s; nenhum registro legivel depois dele\n", nome, pos,
+                   motivo.c_str());
+    pos = proximo;
+  }
+  return status;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc >= 2 && std::strcmp(argv[1], "--gera-chave") == 0) {
+    if (argc != 4) {
+      Uso();
+      return 2;
+    }
+    return GeraChave(argv[2], argv[3]);
+  }
+  bool json = false;
+  std::vector<const char*> arquivos;
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--json") == 0)
+      json = true;
+    else if (std::strcmp(argv[i], "--") == 0) {
+      for (++i; i < argc; ++i) arquivos.push_back(argv[i]);
+    } else if (argv[i][0] == '-' && argv[i][1] != '\0') {
+      Uso();
+      return 2;
+    } else
+      arquivos.push_back(argv[i]);
+  }
+  if (arquivos.empty()) {
+    Uso();
+    return 2;
+  }
+  int status = 0;
+  for (const char* a : arquivos) status |= LeArquivo(a, json);
+  std::fflush(stdout);
+  return status;
+}

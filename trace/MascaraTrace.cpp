@@ -1,0 +1,118 @@
+// Masking of what may carry card data before it reaches the trace: pinpad
+// link frames and the caller's extra parameter list.
+#include <strings.h>
+
+#include <algorithm>
+#include <cstring>
+#include <string>
+
+#include "state/LibState.h"
+#include "support/FuncoesArquivo.h"
+#include "trace/FormatoTrace.h"
+#include "trace/FuncoesTrace.h"
+
+namespace {
+
+constexpr uint8_t SYN = 0x16;
+constexpr uint8_t ETB = 0x17;
+
+struct RegraMascara {
+  char codigo[4];
+  int32_t direcao;        // 1 sent, 2 received, 0 = known code, nothing masked
+  uint16_t deslocamento;  // from the start of the fields
+  uint16_t maximo;        // bytes masked at most
+};
+
+constexpr RegraMascara kRegrasMascara[] = {
+    {"GPN", 2, 0, 36},    {"GPN", 1, 3, 16},    {"GPN", 1, 43, 13},   {"GCR", 2, 18, 69},
+    {"GCR", 2, 95, 31},   {"GCR", 2, 129, 104}, {"GCR", 2, 241, 13},  {"GCR", 2, 315, 13},
+    {"ENB", 1, 3, 32},    {"ENB", 1, 37, 14},   {"ENB", 2, 0, 16},    {"GOC", 1, 30, 32},
+    {"GOC", 2, 6, 36},    {"CKE", 2, 10, 69},   {"CKE", 2, 87, 31},   {"CKE", 2, 121, 104},
+    {"CHP", 2, 3, 999},   {"CHP", 1, 5, 999},   {"GEN", 2, 3, 999},   {"GEN", 1, 5, 999},
+    {"OPN", 0, 0, 0},     {"CLO", 0, 0, 0},     {"DSP", 0, 0, 0},     {"DEX", 0, 0, 0},
+    {"GKY", 0, 0, 0},     {"RMC", 0, 0, 0},     {"FNC", 0, 0, 0},     {"GIN", 0, 0, 0},
+    {"TLI", 0, 0, 0},     {"TLR", 0, 0, 0},     {"TLE", 0, 0, 0},     {"GDU", 0, 0, 0},
+    {"GTS", 0, 0, 0},     {"NTM", 0, 0, 0},     {"DWK", 0, 0, 0},     {"CNG", 0, 0, 0},
+};
+
+bool Imprimivel(uint8_t c) { return c >= 0x20 && c <= 0x7E; }
+
+// Replaces the printable bytes of [de, ate) that lie inside the copy.
+void Cobre(uint8_t* saida, size_t copiados, size_t de, size_t ate, uint8_t marca) {
+  for (size_t k = de; k < ate && k < copiados; ++k)
+    if (Imprimivel(saida[k])) saida[k] = marca;
+}
+
+}  // namespace
+
+size_t MascaraQuadroPinPad(const uint8_t* quadro, size_t tamanho, uint8_t* saida, size_t capacidade,
+                           int32_t direcao) {
+  const size_t copiados = std::min(tamanho, capacidade);
+  if (copiados > 0) std::memcpy(saida, quadro, copiados);
+
+  // A whole link frame: SYN, code..., ETB and two check bytes.
+  const bool completo = tamanho >= 4 && quadro[0] == SYN && quadro[tamanho - 3] == ETB;
+  const size_t inicio = completo ? 1 : 0;
+  const size_t minimo = completo ? 4 : 3;
+  const size_t cauda = completo ? 3 : 0;
+  const size_t prefixo = direcao == 1 ? 6 : 9;  // code and length; code, status and length
+
+  bool casou = false;
+  if (tamanho >= minimo) {
+    for (const RegraMascara& regra : kRegrasMascara) {
+      if (std::memcmp(quadro + inicio, regra.codigo, 3) != 0) continue;
+      casou = true;
+      if (regra.direcao == 0 || regra.direcao != direcao) continue;
+      const size_t campo = inicio + prefixo + regra.deslocamento;
+      if (campo < tamanho) Cobre(saida, copiados, campo, campo + std::min<size_t>(regra.maximo, tamanho - campo), '*');
+    }
+  }
+  // An unknown code, or a direction the table does not know (so none of its
+  // rows could have applied), hides every field.
+  if (!casou || (direcao != 1 && direcao != 2)) Cobre(saida, copiados, inicio + 3, tamanho - cauda, '#');
+  return copiados;
+}
+
+void TraceDadosPinPad(const char* tag, const char* rotulo, const void* quadro, int32_t tamanho, int32_t direcao) {
+  if (!TraceChaveValida()) return;
+  TraceCtx* ctx = LibState.trace.contextoTrace;
+  if (quadro == nullptr || tamanho < 1) {
+    TraceGrava(ctx, nullptr, nullptr, tag, rotulo, TRACE_BINARIO, nullptr, 0);
+    return;
+  }
+  uint8_t copia[TAM_QUADRO_MASCARA];
+  const size_t n = MascaraQuadroPinPad(static_cast<const uint8_t*>(quadro), static_cast<size_t>(tamanho), copia,
+                                       sizeof copia, direcao);
+  TraceGrava(ctx, nullptr, nullptr, tag, rotulo, TRACE_BINARIO, copia, static_cast<int32_t>(n));
+  LimpaSegura(copia, sizeof copia);
+}
+
+void TraceParametrosAdicionais(const char* tag, const char* texto) {
+  static const char kChave[] = "NumCartaoCripto=";
+  constexpr size_t kTamChave = sizeof kChave - 1;
+  if (texto == nullptr || strcasestr(texto, kChave) == nullptr) {
+    TraceTexto(tag, "pParamAdic", texto);
+    return;
+  }
+  // A private copy with every value of the key replaced by a run of '*' of
+  // fixed length, so that neither the number nor its length is traced. A
+  // value runs to the next ',' outside quotes.
+  std::string copia;
+  copia.reserve(std::strlen(texto) + 16);
+  const char* p = texto;
+  while (const char* achou = strcasestr(p, kChave)) {
+    copia.append(p, static_cast<size_t>(achou - p) + kTamChave);
+    const char* v = achou + kTamChave;
+    char aspas = 0;
+    while (*v != '\0' && (aspas != 0 || *v != ',')) {
+      if (aspas == 0 && (*v == '"' || *v == '\'')) aspas = *v;
+      else if (*v == aspas) aspas = 0;
+      ++v;
+    }
+    copia.append(16, '*');
+    p = v;
+  }
+  copia.append(p);
+  TraceTexto(tag, "pParamAdic", copia.c_str());
+  LimpaSegura(copia.data(), copia.size());
+}
