@@ -9,8 +9,11 @@
 #include <string_view>
 #include <type_traits>
 
+#include "pinpad/Comandos.h"
+#include "pinpad/libpinpad.h"
 #include "pinpad/ppcomp.h"
 #include "state/LibState.h"
+#include "trace/FuncoesTrace.h"
 
 namespace {
 
@@ -183,4 +186,143 @@ int32_t LibEMVObtemValor(int32_t identificador, char* saida) {
   const FuncoesLibEMV& f = E().funcoes;
   if (!f.LE_GetValue) return PPCOMP_NOFUNC;
   return f.LE_GetValue(E().InstanciaLibEMV, identificador, saida);
+}
+
+// ---- EMV-library mode: what each operation slot does --------------------------
+
+namespace {
+
+// Each forwarding function answers PPCOMP_NOFUNC when the LE_* function it
+// needs is not loaded, else that function's result unchanged.
+#define LE_CHAMA(funcao, ...) \
+  (E().funcoes.funcao ? E().funcoes.funcao(E().InstanciaLibEMV __VA_OPT__(, ) __VA_ARGS__) : PPCOMP_NOFUNC)
+
+int32_t EmvOpen(const char* porta) { return LE_CHAMA(LE_Open, porta); }
+int32_t EmvClose(const char* mensagem) { return LE_CHAMA(LE_Close, mensagem); }
+int32_t EmvAbort() { return LE_CHAMA(LE_Execute, E().OperacaoLibEMV, 0); }
+int32_t EmvGetInfo(const char* entrada, char* saida) { return LE_CHAMA(LE_GetInfo, entrada, saida); }
+int32_t EmvDisplay(const char* texto) { return LE_CHAMA(LE_ShowMessage, texto); }
+int32_t EmvDisplayEx(const char* texto) { return LE_CHAMA(LE_ShowMessageEx, texto); }
+int32_t EmvStartGetKey() { return LibEMVInicia(7, nullptr, nullptr, nullptr); }
+int32_t EmvGetKey() { return LibEMVContinua(7, nullptr, nullptr); }
+int32_t EmvStartGetPIN(const char* entrada) { return LibEMVInicia(6, entrada, nullptr, nullptr); }
+int32_t EmvGetPIN(char* saida, char* mensagem) { return LibEMVContinua(6, saida, mensagem); }
+int32_t EmvStartCheckEvent(const char* entrada) { return LibEMVInicia(5, entrada, nullptr, nullptr); }
+int32_t EmvCheckEvent(char* saida) { return LibEMVContinua(5, saida, nullptr); }
+int32_t EmvStartRemoveCard(const char* mensagem) { return LibEMVInicia(4, mensagem, nullptr, nullptr); }
+int32_t EmvRemoveCard(char* mensagem) { return LibEMVContinua(4, nullptr, mensagem); }
+int32_t EmvStartGetChip(const char* e1, const char* e2) { return LibEMVInicia(10, e1, e2, nullptr); }
+int32_t EmvGetChip(char* saida, char*, char* mensagem) { return LibEMVContinua(10, saida, mensagem); }
+int32_t EmvResumeGetChip() { return E().OperacaoLibEMV == 10 ? PPCOMP_OK : PPCOMP_BADCALL; }
+int32_t EmvStartGetCard(const char* e1, const char* e2) { return LibEMVInicia(1, e1, e2, nullptr); }
+int32_t EmvGetCard(char* saida, char*, char* mensagem) { return LibEMVContinua(1, saida, mensagem); }
+int32_t EmvResumeGetCard() { return E().OperacaoLibEMV == 1 ? PPCOMP_OK : PPCOMP_BADCALL; }
+int32_t EmvStartGoOnChip(const char* e, const char* tags, const char* tagsOpt) {
+  return LibEMVInicia(2, e, tags, tagsOpt);
+}
+int32_t EmvGoOnChip(char* saida, char* mensagem) { return LibEMVContinua(2, saida, mensagem); }
+int32_t EmvFinishChip(const char* e, const char* tags, char* saida) {
+  int32_t r = LibEMVInicia(3, e, tags, nullptr);
+  if (r == PPCOMP_OK && E().funcoes.LE_GetValue) E().funcoes.LE_GetValue(E().InstanciaLibEMV, IdSaidaLibEMV(3), saida);
+  return r;
+}
+int32_t EmvStartGenericCmd(const char* entrada) { return LibEMVInicia(8, entrada, nullptr, nullptr); }
+int32_t EmvGenericCmd(char* saida, char* mensagem) { return LibEMVContinua(8, saida, mensagem); }
+int32_t EmvTableLoadInit(const char* entrada) { return LE_CHAMA(LE_TabEMVInit, entrada); }
+int32_t EmvTableLoadRec(const char* entrada) { return LE_CHAMA(LE_TabEMVRec, entrada); }
+int32_t EmvTableLoadEnd() { return LE_CHAMA(LE_TabEMVEnd); }
+int32_t EmvGetTimeStamp(const char* entrada, char* saida) { return LE_CHAMA(LE_TabEMVTimeStamp, entrada, saida); }
+int32_t EmvChangeParameter(const char* entrada) { return LE_CHAMA(LE_TabEMVSetParam, entrada); }
+int32_t EmvConfigProcess(const char* entrada) { return LE_CHAMA(LE_ConfigProcess, entrada); }
+int32_t EmvGetTLV(const char* entrada, char* saida) { return LE_CHAMA(LE_GetTLV, entrada, saida); }
+
+#undef LE_CHAMA
+
+}  // namespace
+
+// The operation table of EMV-library mode. EncryptBuffer, GetDUKPT, DefineWKPAN
+// and ChipDirect have no counterpart there: their empty slots answer PPCOMP_NOFUNC.
+const TabelaFuncoesPP TabelaLibEMV = {
+    EmvOpen, EmvClose, EmvAbort, EmvGetInfo, EmvDisplay, EmvDisplayEx, EmvStartGetKey, EmvGetKey,
+    EmvStartGetPIN, EmvGetPIN, EmvStartCheckEvent, EmvCheckEvent, nullptr /* EncryptBuffer */,
+    nullptr /* GetDUKPT */, EmvStartRemoveCard, EmvRemoveCard, EmvStartGetChip, EmvGetChip, EmvResumeGetChip,
+    EmvStartGetCard, EmvGetCard, EmvResumeGetCard, EmvStartGoOnChip, EmvGoOnChip, EmvFinishChip,
+    EmvStartGenericCmd, EmvGenericCmd, EmvTableLoadInit, EmvTableLoadRec, EmvTableLoadEnd, EmvGetTimeStamp,
+    nullptr /* DefineWKPAN */, nullptr /* ChipDirect */, EmvChangeParameter, EmvConfigProcess, EmvGetTLV,
+};
+
+// ---- Mode switch and the chip-reading operations ----------------------------
+
+int32_t PP_AtivaLibEMV(int32_t ativa, const char* parametros) {
+  GaranteInicializacao();
+  auto& tabela = LibState.api.TabelaFuncoes;
+  auto& emv = LibState.libemv;
+  int32_t modo = ativa ? 1 : 0;
+  if (emv.LibEMVAtiva != modo || !tabela.Open) {
+    // Leaving a mode closes its pinpad connection unless the caller says not to.
+    if (tabela.Close) {
+      char valor[11] = {};
+      if (!(ExtraiParametroDelimitado(parametros, "NaoExecutaPPClose", valor, sizeof valor, '{', '}', 0) &&
+            valor[0] == '1')) {
+        tabela.Close("");
+      }
+    }
+    emv.LibEMVAtiva = modo;
+    tabela = modo ? TabelaLibEMV : TabelaComandosInternos;
+  }
+  TraceNumero("PP_AtivaLibEMV", "Ativa", emv.LibEMVAtiva);
+  return 0;
+}
+
+int32_t PP_StartGetChip(const char* entrada1, const char* entrada2) {
+  GaranteInicializacao();
+  if (LibState.libemv.LibEMVAtiva == 1) {
+    TraceTexto("PP_StartGetChip", "Biblioteca compartilhada nao ativa", "");
+    return PPCOMP_BADCALL;
+  }
+  if (!LibState.comandos.CartaoLido) {
+    TraceTexto("PP_StartGetChip", "Nao executou PP_Comp_GetCard", "");
+    return PPCOMP_BADCALL;
+  }
+  PP_Comp_Close("");
+  int32_t r;
+  if (!LibState.comandos.NomePortaPinPad[0]) {
+    TraceTexto("PP_StartGetChip", "Porta serial nula", "");
+    r = PPCOMP_EXECERR;
+  } else if ((r = PP_AtivaLibEMV(1, "")) != 0) {
+    TraceTexto("PP_StartGetChip", "Erro na ativacao da LibEMV", "");
+  } else if (!LibState.api.TabelaFuncoes.Open || !LibState.api.TabelaFuncoes.StartGetChip) {
+    TraceTexto("PP_StartGetChip", "Funcoes nulas", "");
+    r = PPCOMP_EXECERR;
+  } else if ((r = LibState.api.TabelaFuncoes.Open(LibState.comandos.NomePortaPinPad)) != 0) {
+    TraceTexto("PP_StartGetChip", "ppOpen retornou erro", "");
+  } else if ((r = LibState.api.TabelaFuncoes.StartGetChip(entrada1, entrada2)) != 0) {
+    TraceTexto("PP_StartGetChip", "ppStartGetChip retornou erro", "");
+  }
+  if (r != 0) PP_AtivaLibEMV(0, "");
+  TraceNumero("PP_StartGetChip", "Sts", r);
+  return r;
+}
+
+int32_t PP_GetChip(char* saida, char* segunda, char* mensagem) {
+  GaranteInicializacao();
+  auto slot = LibState.api.TabelaFuncoes.GetChip;
+  int32_t r;
+  if (!slot) {
+    TraceTexto("PP_GetChip", "Funcao ppGetChip nula", "");
+    r = PPCOMP_NOFUNC;
+  } else {
+    r = slot(saida, segunda, mensagem);
+  }
+  if (r == PPCOMP_PROCESSING) return r;
+  TraceNumero("PP_GetChip", "Sts", r);
+  return r;
+}
+
+int32_t PP_ResumeGetChip() {
+  GaranteInicializacao();
+  auto slot = LibState.api.TabelaFuncoes.ResumeGetChip;
+  int32_t r = slot ? slot() : PPCOMP_NOFUNC;
+  TraceNumero("PP_ResumeGetChip", "Sts", r);
+  return r;
 }

@@ -1,8 +1,12 @@
 #pragma once
 // Bridge to the external EMV library libemv.so: loading, the value identifiers
-// of its operations, and the option parser of PP_AtivaLibEMV.
+// of its operations, the option parser of PP_AtivaLibEMV, and the operation
+// table of EMV-library mode. PP_AtivaLibEMV, PP_StartGetChip, PP_GetChip and
+// PP_ResumeGetChip are declared in the public header.
 #include <cstddef>
 #include <cstdint>
+
+#include "pinpad/pinpad.h"
 
 // Where libemv.so is looked for (two attempts, in this order):
 //  1. <dir>/libemv.so, dir being LibState.libemv.DiretorioLibEMV when it holds an

@@ -80,6 +80,9 @@ bool SeparaCampos(std::string_view texto, std::vector<std::string>& campos) {
   return true;
 }
 
+// Frames of the line fit in 1300 bytes; twice that leaves room for any slack.
+constexpr size_t kMaiorQuadro = 2600;
+
 static bool Controle(unsigned char c) { return c == ACK || c == NAK || c == EOT || c == CAN; }
 
 Evento Recebedor::Proximo() {
@@ -106,12 +109,15 @@ Evento Recebedor::Proximo() {
     }
     if (ultimoEtb != std::string::npos && ultimoEtb + 3 == buf_.size())
       return consome(TipoEvento::QuadroRuim, buf_.size());
+    // No frame of the line is this long: what is held is not one.
+    if (buf_.size() > kMaiorQuadro) return consome(TipoEvento::Lixo, buf_.size());
     return ev;
   }
   if (sc5000_ && (c0 == STX || c0 == SI)) {
     const char fim = static_cast<char>(c0 == STX ? ETX : SO);
     size_t f = buf_.find(fim, 1);
-    if (f == std::string::npos || f + 1 >= buf_.size()) return ev;
+    if (f == std::string::npos || f + 1 >= buf_.size())
+      return buf_.size() > kMaiorQuadro ? consome(TipoEvento::Lixo, buf_.size()) : ev;
     bool ok = Lrc(std::string_view(buf_).substr(1, f)) == static_cast<unsigned char>(buf_[f + 1]);
     return consome(ok ? TipoEvento::SC5000 : TipoEvento::SC5000Ruim, f + 2);
   }

@@ -6,6 +6,7 @@
 #include <poll.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -122,22 +123,57 @@ TEST_F(SC5000, PinSerieECartaoContraOSimulador) {
   EXPECT_TRUE(Contem(Quadros(sim.log(), "RX QUADRO"), "G42019005             ABC"));
 }
 
-// A pseudo-terminal whose far end the test writes by hand.
+uint16_t Crc16(const std::string& d) {
+  uint16_t crc = 0;
+  for (unsigned char c : d) {
+    crc ^= static_cast<uint16_t>(c << 8);
+    for (int i = 0; i < 8; ++i) crc = static_cast<uint16_t>(crc & 0x8000 ? (crc << 1) ^ 0x1021 : crc << 1);
+  }
+  return crc;
+}
+
+// A pseudo-terminal whose far end the test writes by hand. Framed commands (the
+// display prompts that go with card readings) are acknowledged and answered with
+// status 000 by a small thread, so they cost no time-outs.
 class Par {
  public:
   Par() {
     mestre_ = posix_openpt(O_RDWR | O_NOCTTY);
     if (mestre_ >= 0 && grantpt(mestre_) == 0 && unlockpt(mestre_) == 0) escravo_ = ptsname(mestre_);
+    if (!escravo_.empty()) responde_ = std::thread([this] { Responde(); });
   }
   ~Par() {
+    parar_ = true;
+    if (responde_.joinable()) responde_.join();
     if (mestre_ >= 0) close(mestre_);
   }
   const std::string& escravo() const { return escravo_; }
   void Escreve(const std::string& b) { ASSERT_EQ(write(mestre_, b.data(), b.size()), static_cast<ssize_t>(b.size())); }
 
  private:
+  void Responde() {
+    std::string rx;
+    while (!parar_) {
+      pollfd p{mestre_, POLLIN, 0};
+      if (poll(&p, 1, 20) <= 0 || !(p.revents & POLLIN)) continue;
+      char b[512];
+      ssize_t n = read(mestre_, b, sizeof b);
+      if (n <= 0) continue;
+      rx.append(b, static_cast<size_t>(n));
+      size_t syn = rx.find('\x16');
+      size_t etb = syn == std::string::npos ? syn : rx.find('\x17', syn);
+      if (etb == std::string::npos || rx.size() < etb + 3) continue;
+      std::string corpo = rx.substr(syn + 1, 3) + "000\x17";
+      uint16_t crc = Crc16(corpo);
+      std::string resposta = "\x06\x16" + corpo + static_cast<char>(crc >> 8) + static_cast<char>(crc & 0xFF);
+      rx.erase(0, etb + 3);
+      if (write(mestre_, resposta.data(), resposta.size()) < 0) break;
+    }
+  }
   int mestre_ = -1;
   std::string escravo_;
+  std::atomic<bool> parar_{false};
+  std::thread responde_;
 };
 
 TEST_F(SC5000, RespostasMalFormadasOuHostis) {

@@ -89,6 +89,14 @@ TEST(SimProtocolo, RecebedorFlagsBadChecksAndSkipsEtbInsideData) {
   rx.Acrescenta(sc.data(), sc.size());
   EXPECT_EQ(rx.Proximo().tipo, sim::TipoEvento::SC5000Ruim);
 
+  // A frame start that never ends is given up once longer than any frame.
+  std::string semFim = "\x16" "OPN" + std::string(3000, 'x');
+  rx.Acrescenta(semFim.data(), semFim.size());
+  ev = rx.Proximo();
+  EXPECT_EQ(ev.tipo, sim::TipoEvento::Lixo);
+  EXPECT_EQ(ev.bytes.size(), semFim.size());
+  EXPECT_TRUE(rx.Vazio());
+
   // Without the SC5000 switch STX is just garbage.
   sim::Recebedor so(false);
   std::string boa = sim::MontaQuadroSC5000(sim::STX, "72", sim::ETX);

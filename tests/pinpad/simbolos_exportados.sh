@@ -1,0 +1,24 @@
+#!/usr/bin/env bash
+# The shared library exports exactly the functions its public headers mark
+# PP_EXPORT, and carries the SONAME of major version 4.
+set -euo pipefail
+biblioteca=$1
+shift
+cabecalhos=("$@")
+
+esperados=$(grep -ohE 'PP_EXPORT[^(]*\b[A-Za-z_][A-Za-z0-9_]*\(' "${cabecalhos[@]}" \
+  | sed -E 's/.*\b([A-Za-z_][A-Za-z0-9_]*)\($/\1/' | sort -u)
+exportados=$(nm -D --defined-only "$biblioteca" | awk '$2 ~ /^[TWDBRV]$/ {print $3}' \
+  | grep -vE '^(_init|_fini|_edata|_end|__bss_start)$' | sed 's/@.*//' | sort -u)
+
+if [ "$esperados" != "$exportados" ]; then
+  echo "exported symbols differ from the public header:"
+  diff <(echo "$esperados") <(echo "$exportados") || true
+  exit 1
+fi
+soname=$(readelf -d "$biblioteca" | sed -nE 's/.*\(SONAME\).*\[(.*)\]/\1/p')
+if [ "$soname" != "libpinpad.so.4" ]; then
+  echo "SONAME is '$soname', expected libpinpad.so.4"
+  exit 1
+fi
+echo "$(echo "$esperados" | wc -l) symbols exported, SONAME $soname"
