@@ -8,6 +8,7 @@
 #include "state/LibState.h"
 #include "support/FuncoesArquivo.h"
 #include "support/FuncoesString.h"
+#include "support/Tlv.h"
 #include "trace/FuncoesTrace.h"
 
 namespace {
@@ -20,7 +21,6 @@ constexpr size_t MaxHexParte = TamParteAreaChip - 4;
 // A TLV field's count has three digits: at most 999 bytes.
 constexpr size_t MaxBytesCampo = 999;
 
-uint32_t ByteHex(const char* p) { return static_cast<uint32_t>(HexDigitoValor(p[0]) << 4 | HexDigitoValor(p[1])); }
 
 // The k count digits at `pos` of an answer of TamRespostaChip bytes; 0 when they
 // would lie outside it.
@@ -38,46 +38,30 @@ size_t CaracteresLista(const char* lista, size_t limite) {
   return n & ~size_t{1};
 }
 
-// Text-form tag at s[pos]: characters consumed (2 or 4), 0 when s ends inside it.
+// Tag and length readers of the TLV module on text with a known end. Each
+// returns the characters consumed, or 0 when the text ends inside the item.
 int LeTagTexto(std::string_view s, size_t pos, uint32_t& tag) {
-  if (pos + 2 > s.size()) return 0;
-  tag = ByteHex(&s[pos]);
-  if ((tag & 0x1F) != 0x1F) return 2;
-  if (pos + 4 > s.size()) return 0;
-  tag = tag << 8 | ByteHex(&s[pos + 2]);
-  return 4;
+  if (pos >= s.size()) return 0;
+  auto p = reinterpret_cast<const unsigned char*>(s.data() + pos);
+  int n = TlvLeTag(p, 1, &tag, s.size() - pos);
+  return pos + static_cast<size_t>(n) <= s.size() ? n : 0;
 }
 
-// Text-form length at s[pos]: characters consumed, with the value's length in
-// characters in `tam`; 0 (and length 0) for an unsupported form; -1 when s ends inside it.
+// An unsupported length form consumes nothing and gives length 0; -1 when the
+// text ends inside the length.
 int LeTamanhoTexto(std::string_view s, size_t pos, size_t& tam) {
   tam = 0;
   if (pos + 2 > s.size()) return -1;
-  uint32_t b = ByteHex(&s[pos]);
-  if (b < 0x80) {
-    tam = 2 * b;
-    return 2;
-  }
-  if (b == 0x81 || b == 0x82) {
-    size_t bytes = b - 0x80;
-    if (pos + 2 + 2 * bytes > s.size()) return -1;
-    for (size_t i = 0; i < bytes; ++i) tam = tam << 8 | ByteHex(&s[pos + 2 + 2 * i]);
-    tam *= 2;
-    return static_cast<int>(2 + 2 * bytes);
-  }
-  return 0;
+  int32_t t = 0;
+  int n = TlvLeTamanho(reinterpret_cast<const unsigned char*>(s.data() + pos), 1, &t, s.size() - pos);
+  if (pos + static_cast<size_t>(n) > s.size()) return -1;
+  tam = static_cast<size_t>(t);
+  return n;
 }
 
-bool ListaContem(const char* lista, uint32_t tag) {
-  std::string_view s(lista, strnlen(lista, TamParteAreaChip));
-  uint32_t t = 0;
-  for (size_t pos = 0; int n = LeTagTexto(s, pos, t); pos += static_cast<size_t>(n)) {
-    if (t == tag) return true;
-  }
-  return false;
+bool ListadoPeloChamador(uint32_t tag) {
+  return ListaTagsContem(AreaChip()[0], tag) || ListaTagsContem(AreaChip()[1], tag);
 }
-
-bool ListadoPeloChamador(uint32_t tag) { return ListaContem(AreaChip()[0], tag) || ListaContem(AreaChip()[1], tag); }
 
 // Entries that carry the card number or track data never go to the trace:
 // application PAN, track 2 and track 1 equivalent data, contactless track 2.
