@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "common/TestUtil.h"
+#include "emv/ApoioE2E.h"
 #include "pinpad/LibEMV.h"
 #include "pinpad/ParametrosChip.h"
 #include "pinpad/pinpad.h"
@@ -19,38 +20,12 @@
 
 namespace {
 
+using apoioe2e::Consulta;
+using apoioe2e::Contem;
+
 const std::string fixos = TagsFixosChip;
 
-// Payloads of the frames the library sent, from the simulator's log.
-std::vector<std::string> Enviados(const std::string& log) {
-  std::vector<std::string> r;
-  std::istringstream in(log);
-  for (std::string linha; std::getline(in, linha);) {
-    size_t p = linha.find(" RX QUADRO ");
-    if (p == std::string::npos) continue;
-    std::istringstream hex(linha.substr(p + 11, linha.find('|') - p - 11));
-    std::string bytes;
-    for (std::string b; hex >> b;) bytes += static_cast<char>(std::stoi(b, nullptr, 16));
-    r.push_back(bytes);
-  }
-  return r;
-}
-
-bool Contem(const std::vector<std::string>& quadros, const std::string& trecho) {
-  for (const auto& q : quadros)
-    if (q.find(trecho) != std::string::npos) return true;
-  return false;
-}
-
-// Polls until the answer is final (neither processing nor a notification).
-template <typename F>
-int32_t Consulta(F f) {
-  auto limite = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-  int32_t r;
-  while (((r = f()) == PPCOMP_PROCESSING || r == PPCOMP_NOTIFY) && std::chrono::steady_clock::now() < limite)
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  return r;
-}
+std::vector<std::string> Enviados(const std::string& log) { return apoioe2e::Quadros(log, "RX QUADRO"); }
 
 // "GOC" input: 86 characters whose last three count what follows (nothing).
 const std::string entradaGoc = std::string(83, '0') + "000";

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "common/TestUtil.h"
+#include "emv/ApoioE2E.h"
 #include "pinpad/ParametrosChip.h"
 #include "pinpad/pinpad.h"
 #include "state/LibState.h"
@@ -19,16 +20,9 @@
 
 namespace {
 
-const std::string pan = "5413330089010434";
+using apoioe2e::Consulta;
 
-template <typename F>
-int32_t Consulta(F f) {
-  auto limite = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-  int32_t r;
-  while (((r = f()) == PPCOMP_PROCESSING || r == PPCOMP_NOTIFY) && std::chrono::steady_clock::now() < limite)
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  return r;
-}
+const std::string pan = "5413330089010434";
 
 std::string HexDe(const std::string& s) {
   std::string r;

@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "common/TestUtil.h"
+#include "emv/ApoioE2E.h"
 #include "emv/stub/EmvStubControle.h"
 #include "pinpad/Comandos.h"
 #include "pinpad/LibEMV.h"
@@ -18,17 +19,10 @@
 
 namespace {
 
+using apoioe2e::Consulta;
+
 // "GCR" input: 40 characters (a non-zero count at index 2 keeps it at 40).
 const std::string entradaGcr = "0001" + std::string(36, '0');
-
-template <typename F>
-int32_t Consulta(F f) {
-  auto limite = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-  int32_t r;
-  while (((r = f()) == PPCOMP_PROCESSING || r == PPCOMP_NOTIFY) && std::chrono::steady_clock::now() < limite)
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  return r;
-}
 
 void DefineDiretorio(const std::string& dir) {
   std::snprintf(LibState.libemv.DiretorioLibEMV, sizeof LibState.libemv.DiretorioLibEMV, "%s", dir.c_str());

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "common/TestUtil.h"
+#include "emv/ApoioE2E.h"
 #include "pinpad/SC5000.h"
 #include "pinpad/pinpad.h"
 #include "pinpad/sc5000.h"
@@ -27,42 +28,15 @@ namespace {
 constexpr char STX = 0x02, ETX = 0x03, SI = 0x0F, SO = 0x0E;
 const std::string fs(1, FS);
 
+using apoioe2e::Consulta;
+using apoioe2e::Contem;
+using apoioe2e::Quadros;
+
 std::string Quadro(char inicio, const std::string& texto, char fim) {
   std::string q = inicio + texto + fim;
   char lrc = 0;
   for (size_t i = 1; i < q.size(); ++i) lrc = static_cast<char>(lrc ^ q[i]);
   return q + lrc;
-}
-
-// The bytes of every log line of one direction and kind ("RX SC5000", "RX QUADRO").
-std::vector<std::string> Quadros(const std::string& log, const std::string& tipo) {
-  std::vector<std::string> r;
-  std::istringstream in(log);
-  for (std::string linha; std::getline(in, linha);) {
-    size_t p = linha.find(" " + tipo + " ");
-    if (p == std::string::npos) continue;
-    std::istringstream hex(linha.substr(p + tipo.size() + 2, linha.find('|') - p - tipo.size() - 2));
-    std::string bytes;
-    for (std::string b; hex >> b;) bytes += static_cast<char>(std::stoi(b, nullptr, 16));
-    r.push_back(bytes);
-  }
-  return r;
-}
-
-bool Contem(const std::vector<std::string>& quadros, const std::string& trecho) {
-  for (const auto& q : quadros)
-    if (q.find(trecho) != std::string::npos) return true;
-  return false;
-}
-
-// Polls a Get operation until it stops answering PPCOMP_PROCESSING.
-template <typename F>
-int32_t Consulta(F f) {
-  auto limite = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-  int32_t r;
-  while ((r = f()) == PPCOMP_PROCESSING && std::chrono::steady_clock::now() < limite)
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  return r;
 }
 
 class SC5000 : public ::testing::Test {
