@@ -24,7 +24,7 @@ class ModoLibEMV : public ::testing::Test {
     ASSERT_TRUE(stub.ok());
   }
   void TearDown() override {
-    DescarregaLibEMV();
+    FinalizaLibPinPad();  // unloads the stand-in and closes the trace context
     testutil::ResetaLibState();
   }
   // Enters EMV-library mode (the first call loads the stand-in) with a clean log.
@@ -187,6 +187,7 @@ TEST(ModoLibEMVSemBiblioteca, TudoNOFUNC) {
   EXPECT_EQ(PP_Abort(), PPCOMP_NOFUNC);
   EXPECT_EQ(PP_TableLoadEnd(), PPCOMP_NOFUNC);
   EXPECT_EQ(PP_AtivaLibEMV(0, ""), 0);
+  FinalizaLibPinPad();
   testutil::ResetaLibState();
 }
 
