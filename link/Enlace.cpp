@@ -29,8 +29,7 @@ constexpr std::array<uint16_t, 256> GeraTabelaCrc16() {
 constexpr std::array<uint16_t, 256> kTabelaCrc16 = GeraTabelaCrc16();
 
 // Host link mode is on while both host functions are installed.
-// TODO(entry layer): read LibState.api's host functions once they are in place.
-bool ModoHost() { return false; }
+bool ModoHost() { return LibState.api.FuncaoHostRecebe != nullptr && LibState.api.FuncaoHostComando != nullptr; }
 
 // Whole seconds of the monotonic clock: the response limit keeps a one-second
 // granularity and setting the system clock does not move it.
@@ -63,12 +62,16 @@ int32_t EnviaControle(uint8_t byte) {
 }
 
 // One receive from the host into the buffer's start; a message comes whole.
-int32_t RecebeDoHost(int32_t operacao) {
+// When the host has nothing yet and the caller waits, pause one read slice
+// before asking again rather than spinning on the host for the whole limit.
+int32_t RecebeDoHost(int32_t operacao, int32_t aguarda) {
   EstadoEnlace& e = LibState.enlace;
   const int32_t r = PinPadLe(operacao, reinterpret_cast<char*>(e.BufferRxPinPad), kTamBufferEnlace);
   if (r > 0) {
     e.TamTotalRx += r;
     if (e.TamTotalRx > kTamBufferEnlace) e.TamTotalRx = kTamBufferEnlace;
+  } else if (r == 0 && aguarda) {
+    EsperaMs(kFatiaLeituraMs);
   }
   return r;
 }
@@ -296,7 +299,7 @@ int32_t PinPadRecebeRespostaV(int32_t aguarda, char* comando, va_list campos) {
 
   const int32_t tamanho = EsperaMensagem(aguarda, [&] {
     if (!host) return RxMensagem();
-    const int32_t r = RecebeDoHost(kOpHostRecebeResposta);
+    const int32_t r = RecebeDoHost(kOpHostRecebeResposta, aguarda);
     if (r > 0) TraceDadosPinPad("RxM", "BufferRxPinPad", b, e.TamTotalRx, 2);
     return r;
   });
@@ -465,7 +468,7 @@ int32_t PinPadRecebeSC5000(int32_t aguarda, char* buffer, int32_t capacidade, in
   EstadoEnlace& e = LibState.enlace;
   const bool host = ModoHost();
   const int32_t tamQuadro = EsperaMensagem(aguarda, [&] {
-    return host ? RecebeDoHost(kOpHostRecebeSC5000) : RxMensagemSC5000();
+    return host ? RecebeDoHost(kOpHostRecebeSC5000, aguarda) : RxMensagemSC5000();
   });
   if (tamQuadro == kSemMensagem) return PPCOMP_PROCESSING;
   if (tamQuadro < 0) return -tamQuadro;

@@ -307,6 +307,15 @@ std::string TextoAjuda() {
     s += esq + ajuda + "\n";
   }
   s +=
+      "\nHow it answers:\n"
+      "  Blocking commands are answered right after the ACK; start commands (GKY, GPN,\n"
+      "  GCR, CKE, GOC, RMC, GEN) when the operator acts, with an \"NTM\" notification\n"
+      "  first where a pinpad prompts (\"DIGITE A SENHA\", \"INSIRA OU PASSE O CARTAO\").\n"
+      "  CAN is answered with EOT and drops what was pending; NAK resends the last answer.\n"
+      "  ENB: the working key is decrypted under the master key of the index, then the\n"
+      "  data block encrypted under it: mode 1 triple DES (32-hex working key), mode 0\n"
+      "  single DES (first 16 hex digits of the working key, first 8 bytes of the master\n"
+      "  key). An index without a key, or a malformed request, answers 011.\n"
       "\nFaults are counted down as they strike; each use is logged.\n"
       "\nLog format (one line per event, flushed at once):\n"
       "  SECONDS DIR KIND [HEX] |PRINTABLE|\n"

@@ -219,7 +219,24 @@ void Motor::ProximaAcao() {
   const ItemOperador* item = nullptr;
   if (proximaTecla_ < cfg_.teclas.size()) item = &cfg_.teclas[proximaTecla_++];
   else if (!cfg_.interativo && cfg_.temTeclaPadrao) item = &cfg_.teclaPadrao;
-  if (!item) return;  // the keyboard, or nobody, will act
+  if (!item) {  // the keyboard, or nobody, will act
+    if (tela_ && cfg_.interativo) {
+      const char* o = "a key";
+      switch (pend_.espera) {
+        case Espera::Senha:
+        case Espera::SenhaSC:
+        case Espera::Chip: o = "the PIN: Enter types it, Esc cancels"; break;
+        case Espera::Cartao:
+        case Espera::CartaoSC: o = "a card: c swipes, i inserts a chip, Esc cancels"; break;
+        case Espera::Evento: o = "a key or a card (c, i, r)"; break;
+        case Espera::RetiraCartao: o = "card removal: r or Enter, Esc cancels"; break;
+        default: break;
+      }
+      std::fprintf(tela_, "[%s] waiting for %s\n", pend_.comando.c_str(), o);
+      std::fflush(tela_);
+    }
+    return;
+  }
   pend_.item = *item;
   pend_.prazoMs = Agora() + (item->atrasoMs >= 0 ? item->atrasoMs : cfg_.atrasoTeclaMs);
 }
@@ -334,23 +351,31 @@ void Motor::TrataEvento(const Evento& ev) {
   }
 }
 
-void Motor::TrataQuadro(const std::string& q) {
-  Registra("RX", "QUADRO", q);
+bool Motor::AceitaQuadro(const char* tipo, const std::string& q, const std::string& codigo) {
+  Registra("RX", tipo, q);
   ++quadros_;
   if (cfg_.fechaNoQuadro == quadros_) {
     RegistraEvento("FALHA fecha 1/1");
     close(fd_);
     fechado_ = true;
-    return;
+    return false;
   }
-  const std::string codigo = q.substr(1, 3);
-  if (Aplica(semAck_, "sem-ack", codigo)) return;
-  if (Aplica(nak_, "nak", codigo)) return EnviaControle(NAK);
+  if (Aplica(semAck_, "sem-ack", codigo)) return false;
+  if (Aplica(nak_, "nak", codigo)) {
+    EnviaControle(NAK);
+    return false;
+  }
   EnviaControle(ACK);
   if (Aplica(mudo_, "mudo", codigo)) {
     Cancela();
-    return;
+    return false;
   }
+  return true;
+}
+
+void Motor::TrataQuadro(const std::string& q) {
+  const std::string codigo = q.substr(1, 3);
+  if (!AceitaQuadro("QUADRO", q, codigo)) return;
   std::vector<std::string> campos;
   // Text between the code and ETB: the fields.
   if (!SeparaCampos(std::string_view(q).substr(4, q.size() - 7), campos)) {
@@ -376,11 +401,9 @@ void Motor::TrataComando(const std::string& codigo, const std::vector<std::strin
   std::string linhas[2];
   if (codigo == "OPN" || codigo == "CNG" || codigo == "G42") return responde(0);
   if (codigo == "DSP" || codigo == "CLO") {
-    // A blank closing message leaves the display as it was.
-    if (codigo == "DSP" || !SemBrancosFinais(c0).empty()) {
-      TextoParaDisplay(c0, false, linhas);
-      MostraDisplay(linhas[0], linhas[1]);
-    }
+    // The closing message stays on the display, blank or not.
+    TextoParaDisplay(c0, false, linhas);
+    MostraDisplay(linhas[0], linhas[1]);
     return responde(0);
   }
   if (codigo == "DEX") {
@@ -464,20 +487,8 @@ void Motor::TrataComando(const std::string& codigo, const std::vector<std::strin
 }
 
 void Motor::TrataSC5000(const std::string& q) {
-  Registra("RX", "SC5000", q);
-  ++quadros_;
-  if (cfg_.fechaNoQuadro == quadros_) {
-    RegistraEvento("FALHA fecha 1/1");
-    close(fd_);
-    fechado_ = true;
-    return;
-  }
   const std::string texto = q.substr(1, q.size() - 3);
-  const std::string codigo = texto.substr(0, 2);
-  if (Aplica(semAck_, "sem-ack", codigo)) return;
-  if (Aplica(nak_, "nak", codigo)) return EnviaControle(NAK);
-  EnviaControle(ACK);
-  if (Aplica(mudo_, "mudo", codigo)) return;
+  if (!AceitaQuadro("SC5000", q, texto.substr(0, 2))) return;
   TrataTextoSC5000(texto, static_cast<unsigned char>(q[0]));
 }
 

@@ -57,6 +57,9 @@ class Motor {
   void EnviaSaida(const Saida& s);
   bool Aplica(Falha& f, const char* nome, const std::string& comando);
   void TrataEvento(const Evento& ev);
+  // Logs and counts a frame, applies the frame faults and acknowledges it; false
+  // when the frame is not to be answered.
+  bool AceitaQuadro(const char* tipo, const std::string& quadro, const std::string& codigo);
   void TrataQuadro(const std::string& quadro);
   void TrataSC5000(const std::string& quadro);
   void TrataComando(const std::string& codigo, const std::vector<std::string>& campos);

@@ -13,7 +13,8 @@
 #include "state/LibState.h"
 #include "support/FuncoesArquivo.h"
 #include "support/FuncoesString.h"
-#include "trace/ApoioProvisorio.h"
+#include "support/ArquivoIni.h"
+#include "support/FuncoesSemaforo.h"
 #include "trace/FormatoTrace.h"
 
 namespace {
@@ -26,13 +27,6 @@ constexpr size_t TAM_MODELO_TRABALHO = 2 * TAM_NOME_TRACE + 2;
 
 const char kControleBackup[] = "CtlBkpTrace.ini";
 const char kNomeInicial[] = "NOME_INICIAL";
-
-// Bounded copy that always terminates; longer input is cut.
-void CopiaTexto(char* destino, size_t capacidade, const char* origem) {
-  size_t n = origem ? strnlen(origem, capacidade - 1) : 0;
-  std::memcpy(destino, origem ? origem : "", n);
-  destino[n] = '\0';
-}
 
 // Equal texts, letters compared without case.
 bool IguaisSemCaixa(const char* a, const char* b) {
@@ -53,43 +47,61 @@ void Poe32(uint8_t* p, uint32_t v) {
 // as absent (opening) rather than as an empty replacement (change of ids).
 void AplicaIds(TraceCtx* ctx, const char* loja, const char* terminal, bool vazioAusente) {
   char trabalho[TAM_MODELO_TRABALHO];
-  CopiaTexto(trabalho, sizeof trabalho, ctx->modeloArquivo);
+  StrCopiaLimitada(trabalho, ctx->modeloArquivo, sizeof trabalho);
   char id[TAM_ID_TRACE + 1];
   auto ausente = [&](const char* s) { return s == nullptr || (vazioAusente && s[0] == '\0'); };
   if (ausente(loja)) {
     StrSubstitui(trabalho, sizeof trabalho, ".<LOJA/>", nullptr);
   } else {
-    CopiaTexto(id, sizeof id, loja);
+    StrCopiaLimitada(id, loja, sizeof id);
     StrSubstitui(trabalho, sizeof trabalho, "<LOJA/>", id);
   }
   if (ausente(terminal)) {
     StrSubstitui(trabalho, sizeof trabalho, ".<TERM/>", nullptr);
   } else {
-    CopiaTexto(ctx->terminal, sizeof ctx->terminal, terminal);
+    StrCopiaLimitada(ctx->terminal, terminal, sizeof ctx->terminal);
     StrSubstitui(trabalho, sizeof trabalho, "<TERM/>", ctx->terminal);
   }
-  CopiaTexto(ctx->arquivo, sizeof ctx->arquivo, trabalho);
+  StrCopiaLimitada(ctx->arquivo, trabalho, sizeof ctx->arquivo);
 }
 
-// Backup cycle, run under the mutex before every record.
-void AplicaRegraBackup(const char* caminho, const char* controle) {
+// Backup cycle, run under the mutex before every record. The control file
+// is touched only while a cycle may be pending.
+void AplicaRegraBackup(const char* diretorio, const char* caminho) {
   EstadoTrace& e = LibState.trace;
-  if (IguaisSemCaixa(e.nomeBackup, kNomeInicial)) {
-    ap::IniLeTexto("Backup", "Arquivo", "", e.nomeBackup, sizeof e.nomeBackup, controle);
+  const bool inicial = IguaisSemCaixa(e.nomeBackup, kNomeInicial);
+  if (!inicial && !e.backupPendente) return;
+  char controle[TAM_NOME_TRACE + sizeof kControleBackup + 1];
+  std::snprintf(controle, sizeof controle, "%s/%s", diretorio, kControleBackup);
+  if (inicial) {
+    IniLeTexto("Backup", "Arquivo", "", e.nomeBackup, sizeof e.nomeBackup, controle);
     if (e.nomeBackup[0] != '\0') e.backupPendente = 1;
   }
   if (!e.backupPendente) return;
   if (e.nomeBackup[0] == '\0') {
-    CopiaTexto(e.nomeBackup, sizeof e.nomeBackup, caminho);
-    ap::IniGravaTexto("Backup", "Arquivo", e.nomeBackup, controle);
+    StrCopiaLimitada(e.nomeBackup, caminho, sizeof e.nomeBackup);
+    IniGravaTexto("Backup", "Arquivo", e.nomeBackup, controle);
   } else if (!IguaisSemCaixa(e.nomeBackup, caminho)) {
     char destino[sizeof e.nomeBackup + 4];
     std::snprintf(destino, sizeof destino, "%s.bkp", e.nomeBackup);
-    std::rename(e.nomeBackup, destino);
-    std::remove(controle);
+    ArquivoRenomeia(e.nomeBackup, destino);
+    ArquivoRemove(controle);
     e.nomeBackup[0] = '\0';
     e.backupPendente = 0;
   }
+}
+
+// Date and time as packed decimal digits YYYY MM DD hh mm ss (7 bytes).
+void PoeDataHora(uint8_t* p, const tm& t) {
+  auto bcd = [](int v) { return static_cast<uint8_t>((v / 10 % 10) << 4 | v % 10); };
+  const int ano = (t.tm_year + 1900) % 10000;
+  p[0] = bcd(ano / 100);
+  p[1] = bcd(ano % 100);
+  p[2] = bcd(t.tm_mon + 1);
+  p[3] = bcd(t.tm_mday);
+  p[4] = bcd(t.tm_hour);
+  p[5] = bcd(t.tm_min);
+  p[6] = bcd(t.tm_sec);
 }
 
 // Appends s to the record at pos, stopping at limite.
@@ -105,19 +117,19 @@ void PoeTexto(uint8_t* r, size_t& pos, size_t limite, const char* s) {
 TraceCtx* TraceAbre(uint8_t tipo, const char* diretorio, const char* modeloArquivo, const char* idLoja,
                     const char* idTerminal, int32_t ativo, const char* parametros) {
   EstadoTrace& e = LibState.trace;
-  auto* ctx = static_cast<TraceCtx*>(ap::Aloca(sizeof(TraceCtx), 0, __FILE__, __LINE__));
+  auto* ctx = static_cast<TraceCtx*>(Aloca(sizeof(TraceCtx), 0, __FILE__, __LINE__));
   if (ctx == nullptr) {
     e.contextoTrace = nullptr;
     return nullptr;
   }
-  if (++e.aberturasTrace == 1 && e.semaforoTrace == nullptr) e.semaforoTrace = ap::SemaforoCria();
+  if (++e.aberturasTrace == 1 && e.semaforoTrace == nullptr) e.semaforoTrace = SemaforoCria();
 
   ctx->tipo = tipo;
   ctx->pid = static_cast<int32_t>(getpid());
   ctx->ativo = ativo;
   ctx->cache = 1;
-  CopiaTexto(ctx->diretorio, sizeof ctx->diretorio, diretorio ? diretorio : ".");
-  CopiaTexto(ctx->modeloArquivo, sizeof ctx->modeloArquivo, modeloArquivo);
+  StrCopiaLimitada(ctx->diretorio, diretorio ? diretorio : ".", sizeof ctx->diretorio);
+  StrCopiaLimitada(ctx->modeloArquivo, modeloArquivo, sizeof ctx->modeloArquivo);
 
   if (parametros != nullptr) {
     ctx->cache = ListaObtemInt(parametros, "HabilitaTraceCache", 1);
@@ -137,10 +149,10 @@ void TraceFecha(TraceCtx* ctx) {
   EstadoTrace& e = LibState.trace;
   if (ctx != nullptr) {
     if (e.aberturasTrace > 0 && --e.aberturasTrace == 0) {
-      ap::SemaforoDestroi(e.semaforoTrace);
+      SemaforoDestroi(e.semaforoTrace);
       e.semaforoTrace = nullptr;
     }
-    ap::Libera(ctx, __FILE__, __LINE__);
+    Libera(ctx, __FILE__, __LINE__);
   }
   e.contextoTrace = nullptr;
 }
@@ -165,24 +177,31 @@ void TraceGrava(TraceCtx* ctx, const char* prefixoOrigem, const char* nomeOrigem
   if (ctx == nullptr || ctx->ativo == 0) return;
   EstadoTrace& e = LibState.trace;
   if (e.semaforoTrace == nullptr) {
-    e.semaforoTrace = ap::SemaforoCria();
+    e.semaforoTrace = SemaforoCria();
     e.aberturasTrace = 1;
   }
   Semaforo* semaforo = e.semaforoTrace;
-  ap::SemaforoTrava(semaforo);
+  SemaforoTrava(semaforo);
 
+  // diretorio '/' arquivo: each part is at most 128 characters.
   char caminho[TAM_CAMINHO_TRACE];
-  std::snprintf(caminho, sizeof caminho, "%s/%s", ctx->diretorio, ctx->arquivo);
-  ap::ExpandeMacrosData(caminho, sizeof caminho);
-  char controle[TAM_NOME_TRACE + sizeof kControleBackup + 1];
-  std::snprintf(controle, sizeof controle, "%s/%s", ctx->diretorio, kControleBackup);
-  AplicaRegraBackup(caminho, controle);
+  const size_t tamDir = strnlen(ctx->diretorio, TAM_NOME_TRACE);
+  const size_t tamArq = strnlen(ctx->arquivo, TAM_NOME_TRACE);
+  std::memcpy(caminho, ctx->diretorio, tamDir);
+  caminho[tamDir] = '/';
+  std::memcpy(caminho + tamDir + 1, ctx->arquivo, tamArq);
+  caminho[tamDir + 1 + tamArq] = '\0';
+  ExpandeMacrosData(caminho, sizeof caminho);
+  AplicaRegraBackup(ctx->diretorio, caminho);
 
-  ap::Arquivo* arq = ap::ArquivoAbre(caminho, "ab", ctx->cache);
+  Arquivo* arq = ArquivoAbre(caminho, "ab", ctx->cache);
   if (arq == nullptr) {  // the record is lost
-    ap::SemaforoLibera(semaforo);
+    SemaforoLibera(semaforo);
     return;
   }
+  // The record is handed to the system whole (one append when it fits the
+  // buffer), so the stream needs no buffer of its own.
+  std::setvbuf(arq->stream, nullptr, _IONBF, 0);
 
   uint8_t* r = e.registroTrace;
   const size_t tamValor =
@@ -206,31 +225,34 @@ void TraceGrava(TraceCtx* ctx, const char* prefixoOrigem, const char* nomeOrigem
   PoeTexto(r, pos, TAM_REGISTRO_TRACE - 1, rotulo);
   r[pos++] = 0;
 
-  const tm agora = ap::HoraLocalAtual();
-  char dataHora[80];
-  std::snprintf(dataHora, sizeof dataHora, "%04d%02d%02d%02d%02d%02d", agora.tm_year + 1900, agora.tm_mon + 1,
-                agora.tm_mday, agora.tm_hour, agora.tm_min, agora.tm_sec);
   r[0] = MARCA_REGISTRO_TRACE[0];
   r[1] = MARCA_REGISTRO_TRACE[1];
   Poe16(r + 2, static_cast<uint32_t>(pos + tamValor - 2));
   r[4] = ctx->tipo;
-  HexParaBytes(r + 5, dataHora, 7);
+  PoeDataHora(r + 5, HoraLocalAtual());
   Poe32(r + 12, static_cast<uint32_t>(std::clock()));
   Poe32(r + 16, static_cast<uint32_t>(ctx->pid));
   Poe32(r + 20, static_cast<uint32_t>((uintptr_t)pthread_self()));
   Poe16(r + 24, static_cast<uint32_t>(tipo));
   Poe32(r + 26, static_cast<uint32_t>(reinterpret_cast<uintptr_t>(dados)));
   Poe16(r + 30, static_cast<uint32_t>(tamanho));
-  ap::ArquivoGrava(arq, r, 1, pos);
 
-  if (tamValor > 0) {
-    std::memcpy(r, dados, tamValor);
-    if (tipo == TRACE_INTEIRO && std::endian::native == std::endian::big) std::reverse(r, r + tamValor);
-    EmbaralhaValorTrace({r, tamValor});
-    ap::ArquivoGrava(arq, r, 1, tamValor);
+  // The value follows the header in the buffer when it fits; otherwise the
+  // header is written first and the buffer is reused for the value.
+  uint8_t* v = r + pos;
+  if (pos + tamValor > TAM_REGISTRO_TRACE) {
+    ArquivoGrava(arq, r, 1, pos);
+    v = r;
+    pos = 0;
   }
-  ap::ArquivoFecha(arq);
-  ap::SemaforoLibera(semaforo);
+  if (tamValor > 0) {
+    std::memcpy(v, dados, tamValor);
+    if (tipo == TRACE_INTEIRO && std::endian::native == std::endian::big) std::reverse(v, v + tamValor);
+    EmbaralhaValorTrace({v, tamValor});
+  }
+  ArquivoGrava(arq, r, 1, pos + tamValor);
+  ArquivoFecha(arq);
+  SemaforoLibera(semaforo);
 }
 
 void TraceTexto(const char* tag, const char* rotulo, const char* texto) {
@@ -290,7 +312,7 @@ int32_t TraceChaveValida() {
   const TraceCtx* ctx = LibState.trace.contextoTrace;
   if (ctx == nullptr || ctx->ativo == 0) return 0;
   if (strnlen(ctx->validadeInicio, 9) != 8 || strnlen(ctx->validadeFim, 9) != 8) return 0;
-  const tm agora = ap::HoraLocalAtual();
+  const tm agora = HoraLocalAtual();
   char hoje[48];
   std::snprintf(hoje, sizeof hoje, "%04d%02d%02d", agora.tm_year + 1900, agora.tm_mon + 1, agora.tm_mday);
   return std::strcmp(ctx->validadeInicio, hoje) <= 0 && std::strcmp(hoje, ctx->validadeFim) <= 0;
@@ -300,7 +322,7 @@ void TraceSolicitaBackup() {
   // Under the mutex: the writer reads the flag while it holds it.
   EstadoTrace& e = LibState.trace;
   Semaforo* semaforo = e.semaforoTrace;
-  ap::SemaforoTrava(semaforo);
+  SemaforoTrava(semaforo);
   e.backupPendente = 1;
-  ap::SemaforoLibera(semaforo);
+  SemaforoLibera(semaforo);
 }

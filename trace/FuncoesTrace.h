@@ -104,10 +104,12 @@ void TraceErroSistema(const char* buffer);
 // Status and description records of every directory along caminho and of caminho.
 void TracePermissoes(const char* caminho);
 // Removes the oldest files of the context's directory that match the template
-// (store and terminal put in, date macros as wildcards), keeping the newest
-// `manter`. 0 = done, -1 = bad arguments or the directory cannot be listed.
+// (store and terminal cut to 8 characters and put in, date macros as
+// wildcards), keeping the newest `manter`. 0 = done (also for manter 0, which
+// removes nothing), -1 = bad arguments (a null one, manter < 0) or the
+// directory cannot be listed.
 int32_t traceExcluiArquivos(TraceCtx* ctx, const char* modeloArquivo, const char* idLoja, const char* idTerminal,
                             int32_t manter);
 // Removes all but the last `manter` names of a sorted list from the context's
-// directory, tracing each. 0, or -1 for a null context or list.
+// directory, tracing each. 0, or -1 for a null context or list or manter < 0.
 int32_t traceExcluiArquivosDaLista(TraceCtx* ctx, Lista* lista, int32_t manter);

@@ -1,5 +1,6 @@
 // Error dumps, descriptions of system errors and permissions, and removal of
 // old trace files.
+#include <dirent.h>
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -12,7 +13,8 @@
 
 #include "state/LibState.h"
 #include "support/FuncoesArquivo.h"
-#include "trace/ApoioProvisorio.h"
+#include "support/FuncoesString.h"
+#include "support/Lista.h"
 #include "trace/FormatoTrace.h"
 #include "trace/FuncoesTrace.h"
 
@@ -43,16 +45,16 @@ void TraceErro(const char* texto) {
   if (texto == nullptr || e.arquivoErro[0] == '\0') return;
   char caminho[TAM_ARQUIVO_ERRO];
   std::memcpy(caminho, e.arquivoErro, sizeof caminho);
-  ap::ExpandeMacrosData(caminho, sizeof caminho);
-  ap::Arquivo* arq = ap::ArquivoAbreSemSync(caminho, "ab");
+  ExpandeMacrosData(caminho, sizeof caminho);
+  Arquivo* arq = ArquivoAbreSemSync(caminho, "ab");
   if (arq == nullptr) return;
-  const tm agora = ap::HoraLocalAtual();
+  const tm agora = HoraLocalAtual();
   char hora[40];
   const int n = std::snprintf(hora, sizeof hora, "%02d:%02d:%02d: ", agora.tm_hour, agora.tm_min, agora.tm_sec);
-  ap::ArquivoGrava(arq, hora, 1, static_cast<size_t>(n));
-  ap::ArquivoGrava(arq, texto, 1, std::strlen(texto));
-  ap::ArquivoGrava(arq, "\n", 1, 1);
-  ap::ArquivoFecha(arq);
+  ArquivoGrava(arq, hora, 1, static_cast<size_t>(n));
+  ArquivoGrava(arq, texto, 1, std::strlen(texto));
+  ArquivoGrava(arq, "\n", 1, 1);
+  ArquivoFecha(arq);
 }
 
 void TraceErroSistema(const char* buffer) {
@@ -61,10 +63,15 @@ void TraceErroSistema(const char* buffer) {
   const char* textoErro = strerror_r(erro, mensagem, sizeof mensagem);
   const uid_t uid = getuid();
   const std::string usuario = NomeUsuario(uid);
-  std::string texto = "\n  LE: " + std::to_string(erro) + " - " + textoErro + "\n";
-  if (buffer != nullptr) texto += std::string("  BU: ") + buffer + "\n";
-  texto += "  UN: " + std::to_string(uid) + " - " + usuario + "\n";
-  TraceTexto("ErroSistema", "Erro", texto.c_str());
+  // Cut to what a record can hold.
+  char texto[TAM_MAXIMO_VALOR_TRACE];
+  int n = std::snprintf(texto, sizeof texto, "\n  LE: %d - %s\n", erro, textoErro);
+  if (buffer != nullptr && n >= 0 && static_cast<size_t>(n) < sizeof texto)
+    n += std::snprintf(texto + n, sizeof texto - static_cast<size_t>(n), "  BU: %s\n", buffer);
+  if (n >= 0 && static_cast<size_t>(n) < sizeof texto)
+    std::snprintf(texto + n, sizeof texto - static_cast<size_t>(n), "  UN: %d - %s\n", static_cast<int>(uid),
+                  usuario.c_str());
+  TraceTexto("ErroSistema", "Erro", texto);
 }
 
 void TracePermissoes(const char* caminho) {
@@ -82,4 +89,86 @@ void TracePermissoes(const char* caminho) {
                   static_cast<long>(st.st_size), static_cast<int>(st.st_uid), NomeUsuario(st.st_uid).c_str());
     TraceTexto("Prm", "Permissao", descricao);
   }
+}
+
+namespace {
+
+// Room for a template with its ids and wildcards put in.
+constexpr size_t TAM_PADRAO = 1024;
+
+// Wildcards for the date macros; "<YY/>" too, so that a template with a
+// two-digit year still finds its files.
+struct Curinga {
+  const char* macro;
+  const char* troca;
+};
+constexpr Curinga kCuringas[] = {{"<YYYY/>", "????"}, {"<YY/>", "??"}, {"<MM/>", "??"}, {"<DD/>", "??"},
+                                 {"<HH/>", "??"},     {"<NN/>", "??"}, {"<SS/>", "??"}};
+
+// Puts `nome` (a copy in a sized block) into the list in ascending byte
+// order, before the first element not below it. False when out of memory.
+bool InsereOrdenado(Lista* lista, const char* nome) {
+  const size_t n = std::strlen(nome);
+  auto* copia = static_cast<char*>(Aloca(n + 1, 0, __FILE__, __LINE__));
+  if (copia == nullptr) return false;
+  std::memcpy(copia, nome, n + 1);
+  int posicao = 0;
+  for (void* v = ListaPrimeiro(lista); v != nullptr; v = ListaProximo(lista), ++posicao)
+    if (std::strcmp(static_cast<const char*>(v), copia) >= 0) break;
+  if (ListaInsere(lista, copia, posicao) != 0) {
+    Libera(copia, __FILE__, __LINE__);
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+int32_t traceExcluiArquivos(TraceCtx* ctx, const char* modeloArquivo, const char* idLoja, const char* idTerminal,
+                            int32_t manter) {
+  if (manter == 0) return 0;
+  if (ctx == nullptr || modeloArquivo == nullptr || idLoja == nullptr || idTerminal == nullptr || manter < 0)
+    return -1;
+  char loja[TAM_ID_TRACE + 1], terminal[TAM_ID_TRACE + 1];
+  std::snprintf(loja, sizeof loja, "%.8s", idLoja);
+  std::snprintf(terminal, sizeof terminal, "%.8s", idTerminal);
+
+  char padrao[TAM_PADRAO];
+  if (std::strlen(modeloArquivo) >= sizeof padrao) return -1;
+  StrCopiaLimitada(padrao, modeloArquivo, sizeof padrao);
+  if (StrSubstitui(padrao, sizeof padrao, "<LOJA/>", loja) < 0 ||
+      StrSubstitui(padrao, sizeof padrao, "<TERM/>", terminal) < 0)
+    return -1;
+  for (const Curinga& c : kCuringas)
+    if (StrSubstitui(padrao, sizeof padrao, c.macro, c.troca) < 0) return -1;
+  const size_t tamPadrao = std::strlen(padrao);
+  uint8_t mascara[TAM_PADRAO];
+  for (size_t i = 0; i < tamPadrao; ++i) mascara[i] = padrao[i] == '?' ? 0x00 : 0xFF;
+
+  dirent** entradas = nullptr;
+  const int quantas = scandir(ctx->diretorio, &entradas, nullptr, alphasort);
+  if (quantas < 0) return -1;
+  Lista* lista = ListaCria();
+  bool ok = lista != nullptr;
+  for (int i = 0; i < quantas; ++i) {
+    const char* nome = entradas[i]->d_name;
+    if (ok && std::strlen(nome) == tamPadrao && ComparaComMascara(padrao, nome, mascara, tamPadrao) == 0)
+      ok = InsereOrdenado(lista, nome);
+    std::free(entradas[i]);
+  }
+  std::free(entradas);
+  const int32_t resultado = ok ? traceExcluiArquivosDaLista(ctx, lista, manter) : -1;
+  ListaDestroiLiberando(lista);
+  return resultado;
+}
+
+int32_t traceExcluiArquivosDaLista(TraceCtx* ctx, Lista* lista, int32_t manter) {
+  if (ctx == nullptr || lista == nullptr || manter < 0) return -1;
+  int32_t remover = ListaQuantidade(lista) - manter;
+  for (void* v = ListaPrimeiro(lista); v != nullptr && remover > 0; v = ListaProximo(lista), --remover) {
+    const std::string caminho = std::string(ctx->diretorio) + "/" + static_cast<const char*>(v);
+    ArquivoRemove(caminho.c_str());
+    TraceTextoCtx(ctx, "traceExcluiArquivosDaLista", "Arquivo", caminho.c_str());
+  }
+  return 0;
 }

@@ -1,7 +1,5 @@
 // Framing of pinpad commands and responses, over a pty with a scripted pinpad.
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <sys/time.h>
 
 #include <atomic>
 #include <cstring>
@@ -455,30 +453,6 @@ TEST_F(PinPadRecebe, ResponseLimitFollowsMonotonicSecondsOnly) {
 
 // ---- Signals do not cut waits short -------------------------------------------------------
 
-void SemEfeito(int) {}
-
-class SinaisFrequentes {
- public:
-  SinaisFrequentes() {
-    struct sigaction sa {};
-    sa.sa_handler = SemEfeito;  // no SA_RESTART: every wait is interrupted
-    sigemptyset(&sa.sa_mask);
-    sigaction(SIGALRM, &sa, &anterior_);
-    itimerval t{};
-    t.it_interval.tv_usec = 3000;
-    t.it_value.tv_usec = 3000;
-    setitimer(ITIMER_REAL, &t, nullptr);
-  }
-  ~SinaisFrequentes() {
-    itimerval t{};
-    setitimer(ITIMER_REAL, &t, nullptr);
-    sigaction(SIGALRM, &anterior_, nullptr);
-  }
-
- private:
-  struct sigaction anterior_ {};
-};
-
 TEST_F(PinPadRecebe, SignalsDuringAnExchangeChangeNothing) {
   peer.EsperaQuadro()
       .Envia({kNAK})
@@ -488,7 +462,7 @@ TEST_F(PinPadRecebe, SignalsDuringAnExchangeChangeNothing) {
       .Pausa(300)
       .Envia(Quadro("OPN000"))
       .Inicia();
-  SinaisFrequentes sinais;
+  SinaisFrequentes sinais(3000);
   const auto t0 = Relogio::now();
   EXPECT_EQ(PinPadEnviaComando("OPN", -1), PPCOMP_OK);
   char codigo[4];

@@ -2,6 +2,8 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <functional>
+#include <string_view>
 #include <string>
 #include <utility>
 #include <vector>
@@ -63,68 +65,62 @@ TEST_F(SC5000, AcknowledgementRules) {
   }
 }
 
-TEST_F(SC5000, ReceivesTextAndAcknowledges) {
-  peer.EsperaSC5000()
-      .Envia(Concatena({{kACK}, {'l', 'i', 'x', 'o'}, QuadroSC5000("0012345678", kSI, kSO)}))
-      .Inicia();
-  ASSERT_EQ(PinPadEnviaSC5000("11", Enlace::STX, Enlace::ETX), PPCOMP_OK);
-  char texto[16];
-  std::memset(texto, '#', sizeof texto);
-  int32_t tam = -1;
-  EXPECT_EQ(PinPadRecebeSC5000(1, texto, sizeof texto, &tam), PPCOMP_OK);
-  EXPECT_EQ(tam, 10);
-  EXPECT_EQ(std::string(texto, 11), "0012345678#");  // not terminated
-  ASSERT_TRUE(peer.Termina());
-  EXPECT_EQ(peer.Recebido().back(), kACK);
-  EXPECT_EQ(LibState.enlace.TamTotalRx, 0);
+Bytes LrcErrado(std::string_view texto) {
+  Bytes q = QuadroSC5000(texto);
+  q.back() ^= 0x01;
+  return q;
 }
 
-TEST_F(SC5000, LoneEotIsCancel) {
-  peer.EsperaSC5000().Envia({kACK}).Pausa(20).Envia({kEOT}).Inicia();
-  ASSERT_EQ(PinPadEnviaSC5000("71", Enlace::STX, Enlace::ETX), PPCOMP_OK);
-  char texto[8];
-  int32_t tam = 0;
-  EXPECT_EQ(PinPadRecebeSC5000(1, texto, sizeof texto, &tam), PPCOMP_CANCEL);
-  EXPECT_TRUE(peer.Termina());
-}
-
-TEST_F(SC5000, EotBeforeAFrameIsSkipped) {
-  peer.EsperaSC5000().Envia(Concatena({{kACK, kEOT}, QuadroSC5000("00AB")})).Inicia();
-  ASSERT_EQ(PinPadEnviaSC5000("71", Enlace::STX, Enlace::ETX), PPCOMP_OK);
-  char texto[8];
-  int32_t tam = 0;
-  EXPECT_EQ(PinPadRecebeSC5000(1, texto, sizeof texto, &tam), PPCOMP_OK);
-  EXPECT_EQ(std::string(texto, tam), "00AB");
-  EXPECT_TRUE(peer.Termina());
-}
-
-TEST_F(SC5000, CheckByteErrorsDrawNakThenEot) {
-  Bytes ruim = QuadroSC5000("00AB");
-  ruim.back() ^= 0x01;
-  peer.EsperaSC5000().Envia(Concatena({{kACK}, ruim}));
-  for (int i = 0; i < 3; ++i) peer.EsperaBytes(1).Envia(ruim);
-  peer.EsperaBytes(1).Inicia();
-  ASSERT_EQ(PinPadEnviaSC5000("71", Enlace::STX, Enlace::ETX), PPCOMP_OK);
-  char texto[8];
-  int32_t tam = 0;
-  EXPECT_EQ(PinPadRecebeSC5000(1, texto, sizeof texto, &tam), PPCOMP_COMMERR);
-  ASSERT_TRUE(peer.Termina());
-  const Bytes tudo = peer.Recebido();
-  const size_t quadro = QuadroSC5000("71").size();
-  ASSERT_EQ(tudo.size(), quadro + 4);
-  EXPECT_EQ(Bytes(tudo.begin() + static_cast<std::ptrdiff_t>(quadro), tudo.end()), (Bytes{kNAK, kNAK, kNAK, kEOT}));
-}
-
-TEST_F(SC5000, NakThenGoodFrame) {
-  Bytes ruim = QuadroSC5000("00AB");
-  ruim.back() ^= 0x01;
-  peer.EsperaSC5000().Envia(Concatena({{kACK}, ruim})).EsperaBytes(1).Envia(QuadroSC5000("00AB")).Inicia();
-  ASSERT_EQ(PinPadEnviaSC5000("71", Enlace::STX, Enlace::ETX), PPCOMP_OK);
-  char texto[8];
-  int32_t tam = 0;
-  EXPECT_EQ(PinPadRecebeSC5000(1, texto, sizeof texto, &tam), PPCOMP_OK);
-  EXPECT_EQ(std::string(texto, tam), "00AB");
-  EXPECT_TRUE(peer.Termina());
+TEST_F(SC5000, ReceiveStepsAndAnswers) {
+  struct Caso {
+    const char* titulo;
+    std::function<void(PeerPty&)> roteiro;  // after the peer has the command frame
+    int32_t esperado;
+    std::string texto;
+    Bytes respostas;  // what the library sent after its command frame
+  } casos[] = {
+      {"lixo e quadro SI/SO",
+       [](PeerPty& p) { p.Envia(Concatena({{kACK}, DeTexto("lixo"), QuadroSC5000("0012345678", kSI, kSO)})); },
+       PPCOMP_OK, "0012345678", {kACK}},
+      {"EOT sozinho", [](PeerPty& p) { p.Envia({kACK}).Pausa(20).Envia({kEOT}); }, PPCOMP_CANCEL, "", {}},
+      {"EOT antes do quadro", [](PeerPty& p) { p.Envia(Concatena({{kACK, kEOT}, QuadroSC5000("00AB")})); },
+       PPCOMP_OK, "00AB", {kACK}},
+      {"NAK e quadro bom",
+       [](PeerPty& p) { p.Envia(Concatena({{kACK}, LrcErrado("00AB")})).EsperaBytes(1).Envia(QuadroSC5000("00AB")); },
+       PPCOMP_OK, "00AB", {kNAK, kACK}},
+      {"quatro erros de LRC",
+       [](PeerPty& p) {
+         p.Envia(Concatena({{kACK}, LrcErrado("00AB")}));
+         for (int i = 0; i < 3; ++i) p.EsperaBytes(1).Envia(LrcErrado("00AB"));
+         p.EsperaBytes(1);
+       },
+       PPCOMP_COMMERR, "", {kNAK, kNAK, kNAK, kEOT}},
+      {"texto de um byte", [](PeerPty& p) { p.Envia(Concatena({{kACK}, QuadroSC5000("0")})).EsperaBytes(1); },
+       PPCOMP_COMMERR, "", {kACK}},
+  };
+  for (const auto& c : casos) {
+    PeerPty p;
+    PortaFecha();
+    ASSERT_EQ(PortaAbre(p.Caminho().c_str(), 19200), PPCOMP_OK);
+    p.EsperaSC5000();
+    c.roteiro(p);
+    p.Inicia();
+    ASSERT_EQ(PinPadEnviaSC5000("71", Enlace::STX, Enlace::ETX), PPCOMP_OK) << c.titulo;
+    char texto[16];
+    std::memset(texto, '#', sizeof texto);
+    int32_t tam = 0;
+    EXPECT_EQ(PinPadRecebeSC5000(1, texto, sizeof texto, &tam), c.esperado) << c.titulo;
+    if (c.esperado == PPCOMP_OK) {
+      EXPECT_EQ(std::string(texto, tam), c.texto) << c.titulo;
+      EXPECT_EQ(texto[tam], '#') << c.titulo;  // not terminated
+    }
+    EXPECT_TRUE(p.Termina()) << c.titulo;
+    const Bytes tudo = p.Recebido();
+    const size_t quadro = QuadroSC5000("71").size();
+    ASSERT_GE(tudo.size(), quadro) << c.titulo;
+    EXPECT_EQ(Bytes(tudo.begin() + static_cast<std::ptrdiff_t>(quadro), tudo.end()), c.respostas) << c.titulo;
+    PortaFecha();
+  }
 }
 
 TEST_F(SC5000, TextLongerThanTheCallersBufferIsRefused) {
@@ -146,22 +142,13 @@ TEST_F(SC5000, TextLongerThanTheCallersBufferIsRefused) {
   EXPECT_EQ(std::string(saida.texto, tam), "00OK");
 }
 
-TEST_F(SC5000, PollAndShortFrames) {
+TEST_F(SC5000, PollWithNothingThere) {
   peer.EsperaSC5000().Envia({kACK}).Inicia();
   ASSERT_EQ(PinPadEnviaSC5000("71", Enlace::STX, Enlace::ETX), PPCOMP_OK);
   ASSERT_TRUE(peer.Termina());
   char texto[8];
   int32_t tam = 0;
   EXPECT_EQ(PinPadRecebeSC5000(0, texto, sizeof texto, &tam), PPCOMP_PROCESSING);
-
-  // A frame with a one-byte text is refused.
-  PeerPty p;
-  PortaFecha();
-  ASSERT_EQ(PortaAbre(p.Caminho().c_str(), 19200), PPCOMP_OK);
-  p.EsperaSC5000().Envia(Concatena({{kACK}, QuadroSC5000("0")})).Inicia();
-  ASSERT_EQ(PinPadEnviaSC5000("71", Enlace::STX, Enlace::ETX), PPCOMP_OK);
-  EXPECT_EQ(PinPadRecebeSC5000(1, texto, sizeof texto, &tam), PPCOMP_COMMERR);
-  EXPECT_TRUE(p.Termina());
 }
 
 TEST_F(SC5000, OversizeTextIsRefusedBeforeSending) {

@@ -2,8 +2,6 @@
 // system-call table.
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <sys/time.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -329,17 +327,8 @@ TEST_F(PortaEscreveTest, HungUpDeviceGivesCommError) {
 
 // ---- Pauses and signals -----------------------------------------------------------
 
-void SemEfeito(int) {}
-
 TEST(EsperaMs, SignalsDoNotShortenPausesOrReads) {
-  struct sigaction sa {}, anterior{};
-  sa.sa_handler = SemEfeito;
-  sigemptyset(&sa.sa_mask);
-  sigaction(SIGALRM, &sa, &anterior);
-  itimerval t{};
-  t.it_interval.tv_usec = 2000;
-  t.it_value.tv_usec = 2000;
-  setitimer(ITIMER_REAL, &t, nullptr);
+  SinaisFrequentes sinais(2000);
 
   for (int ms : {1, 10, 50, 500}) {
     const auto t0 = Relogio::now();
@@ -357,10 +346,6 @@ TEST(EsperaMs, SignalsDoNotShortenPausesOrReads) {
   EXPECT_EQ(PortaEscreve(b, 2), PPCOMP_OK);
   EXPECT_GE(Ms(Relogio::now() - t1), 60);
   PortaFecha();
-
-  itimerval zero{};
-  setitimer(ITIMER_REAL, &zero, nullptr);
-  sigaction(SIGALRM, &anterior, nullptr);
 }
 
 TEST(EsperaMs, ResumesForWhatRemained) {

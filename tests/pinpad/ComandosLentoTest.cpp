@@ -17,6 +17,7 @@ TEST(ComandosLento, CloseFechaAPortaMesmoSemResposta) {
   auto q = e2e::Quadros(sim.log());
   ASSERT_FALSE(q.empty());
   EXPECT_EQ(q.back(), "CLO032FIM" + std::string(29, ' '));
+  FinalizaLibPinPad();
   testutil::ResetaLibState();
 }
 

@@ -26,7 +26,7 @@ class Comandos : public ::testing::Test {
     ASSERT_EQ(PP_Open(sim_->dispositivo().c_str()), PPCOMP_OK);
   }
   void TearDown() override {
-    PP_Close("");
+    FinalizaLibPinPad();  // closes the pinpad and the library's trace
     sim_.reset();
     testutil::ResetaLibState();
   }
@@ -121,8 +121,7 @@ TEST_F(Comandos, TamanhosCalculadosDosContadores) {
   EXPECT_EQ(Ultimo(), "GEN" + Campo("AB003xyz"));
   PP_Abort();
 
-  PP_ChipDirect("13002AABBLIXO", saida);  // '3' adds 33 bytes
-  std::string chp = "13002AABB" + std::string(33, 'K');
+  std::string chp = "13002AABB" + std::string(33, 'K');  // a '3' adds 33 bytes
   std::string chpLongo = chp + "LIXO";
   PP_ChipDirect(chpLongo.c_str(), saida);
   EXPECT_EQ(Ultimo(), "CHP" + Campo(chp));

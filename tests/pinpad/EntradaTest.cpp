@@ -16,7 +16,10 @@ namespace {
 class Entrada : public ::testing::Test {
  protected:
   void SetUp() override { testutil::ResetaLibState(); }
-  void TearDown() override { testutil::ResetaLibState(); }
+  void TearDown() override {
+    FinalizaLibPinPad();  // releases the library's trace context
+    testutil::ResetaLibState();
+  }
 };
 
 TEST_F(Entrada, PrimeiraChamadaInicializaEmModoInterno) {
@@ -134,7 +137,6 @@ TEST_F(Entrada, ConfiguraTraceGuardaLojaETerminalSoComOitoCaracteres) {
   EXPECT_EQ(ConfiguraTracePinPad("LOJA001", "TERM0001", 0, 0, "DiretorioTrace=."), 0);
   EXPECT_STREQ(LibState.api.IdLoja, "");
   EXPECT_STREQ(LibState.api.IdTerminal, "");
-  FinalizaLibPinPad();
 }
 
 TEST_F(Entrada, FuncoesHostGuardadas) {

@@ -177,9 +177,9 @@ int Simulador::Espera(int timeoutMs) {
   return -1;
 }
 
-int Simulador::Termina() {
+int Simulador::Termina(int sinal) {
   if (pid_ < 0) return -1;
-  kill(pid_, SIGTERM);
+  kill(pid_, sinal);
   int r = Espera(5000);
   if (pid_ >= 0) {
     kill(pid_, SIGKILL);

@@ -4,6 +4,8 @@
 // built here by hand, apart from both the library and the simulator.
 #include <sys/types.h>
 
+#include <csignal>
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -39,8 +41,9 @@ class Simulador {
 
   bool Iniciou() const { return fd_ >= 0; }
   const std::string& Dispositivo() const { return dispositivo_; }
-  // Sends SIGTERM and returns the exit status (-1 if it did not end within 5 s).
-  int Termina();
+  // Sends the signal (SIGTERM by default) and returns the exit status (-1 if it
+  // did not end within 5 s).
+  int Termina(int sinal = SIGTERM);
   // Waits for the process to end on its own; exit status or -1.
   int Espera(int timeoutMs);
 

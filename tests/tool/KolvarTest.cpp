@@ -104,9 +104,12 @@ TEST(KolvarSimulador, AmbasRecusadasMostramErro11ENaoCompativel) {
                 "[TS] Processando...\n[TS] Erro 11 - Parametro invalido passado a funcao.\n" +
                 "[TS] Resultado: PinPad NAO COMPATIVEL com Veltrana M4120\n" +
                 "[TS] Finalize a operacao no pinpad\n");
-  // The verdict, then the closing message (blank).
-  ASSERT_GE(e.displays.size(), 2u);
-  EXPECT_EQ(e.displays[e.displays.size() - 2], " M4120 NAO OK    PRESS QQ TECLA ");
+  // The verdict is the last text shown before the (blank) closing message.
+  std::string ultimo;
+  for (const auto& d : e.displays) {
+    if (d != std::string(32, ' ')) ultimo = d;
+  }
+  EXPECT_EQ(ultimo, " M4120 NAO OK    PRESS QQ TECLA ");
 }
 
 TEST(KolvarSimulador, ConfirmacaoCanceladaNaoEnviaEnb) {

@@ -12,9 +12,7 @@
 
 namespace {
 
-using tracetest::FixaRelogio;
-using tracetest::Instante;
-using tracetest::TraceTeste;
+using namespace tracetest;
 using Letrace = TraceTeste;
 
 struct Saida {

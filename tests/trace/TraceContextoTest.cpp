@@ -7,7 +7,7 @@
 
 namespace {
 
-using tracetest::TraceTeste;
+using namespace tracetest;
 using TraceContexto = TraceTeste;
 
 const char kModelo[] = "CliNorva.<LOJA/>.<TERM/>.<YYYY/><MM/><DD/>.dmp";

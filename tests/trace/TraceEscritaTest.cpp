@@ -15,11 +15,7 @@
 
 namespace {
 
-using tracetest::FixaRelogio;
-using tracetest::Instante;
-using tracetest::Registros;
-using tracetest::TraceTeste;
-using tracetest::ValorTexto;
+using namespace tracetest;
 using TraceEscrita = TraceTeste;
 
 uint32_t Le32(const std::string& s, size_t p) {

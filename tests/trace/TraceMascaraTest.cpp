@@ -8,11 +8,7 @@
 
 namespace {
 
-using tracetest::FixaRelogio;
-using tracetest::Instante;
-using tracetest::Registros;
-using tracetest::TraceTeste;
-using tracetest::ValorTexto;
+using namespace tracetest;
 using TraceQuadros = TraceTeste;
 
 std::string Parametros(const char* inicio, const char* fim) {

@@ -1,7 +1,7 @@
 #include "TraceTestUtil.h"
 
 #include "state/LibState.h"
-#include "trace/ApoioProvisorio.h"
+#include "support/FuncoesArquivo.h"
 
 namespace tracetest {
 
@@ -24,7 +24,7 @@ time_t Instante(int ano, int mes, int dia, int hora, int minuto, int segundo) {
 
 void FixaRelogio(time_t t) {
   g_agora = t;
-  ap::DefineFonteHora(t ? Agora : nullptr);
+  DefineFonteHora(t ? Agora : nullptr);
 }
 
 std::vector<RegistroLido> Registros(const std::string& caminho) {

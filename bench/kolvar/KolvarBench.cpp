@@ -1,0 +1,142 @@
+// Kolvar's whole happy path against simpinpad (confirm, 3DES accepted, OK key;
+// the operator answers at once), repeated: wall time next to the protocol's
+// floor, CPU time and peak memory of the Kolvar process; then one run whose
+// operator waits 10 s, for the CPU cost of the key polling.
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+extern char** environ;
+
+namespace {
+
+using Relogio = std::chrono::steady_clock;
+
+// 50 ms of discard pause and 10 ms before the last byte for every command
+// written; the happy path writes 9 commands (OPN, GIN, DSP, GKY, DSP, ENB,
+// DSP, GKY, CLO).
+constexpr double PisoSegundos = 9 * 0.060;
+
+std::string DiretorioProgramas() {
+  char caminho[4096];
+  ssize_t n = readlink("/proc/self/exe", caminho, sizeof caminho - 1);
+  if (n <= 0) return ".";
+  std::string s(caminho, n);
+  return s.substr(0, s.rfind('/'));
+}
+
+pid_t Lanca(const std::vector<std::string>& args, int saida) {
+  std::vector<char*> argv;
+  for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  posix_spawn_file_actions_t acoes;
+  posix_spawn_file_actions_init(&acoes);
+  posix_spawn_file_actions_addopen(&acoes, 0, "/dev/null", O_RDONLY, 0);
+  if (saida >= 0) {
+    posix_spawn_file_actions_adddup2(&acoes, saida, 1);
+  } else {
+    posix_spawn_file_actions_addopen(&acoes, 1, "/dev/null", O_WRONLY, 0);
+  }
+  posix_spawn_file_actions_addopen(&acoes, 2, "/dev/null", O_WRONLY, 0);
+  pid_t pid = -1;
+  if (posix_spawn(&pid, argv[0], &acoes, nullptr, argv.data(), environ) != 0) pid = -1;
+  posix_spawn_file_actions_destroy(&acoes);
+  return pid;
+}
+
+struct Simulador {
+  pid_t pid = -1;
+  std::string dispositivo;
+  explicit Simulador(std::vector<std::string> opcoes) {
+    int canal[2];
+    if (pipe(canal) != 0) return;
+    std::vector<std::string> args = {DiretorioProgramas() + "/simpinpad"};
+    args.insert(args.end(), opcoes.begin(), opcoes.end());
+    pid = Lanca(args, canal[1]);
+    close(canal[1]);
+    char c;
+    while (read(canal[0], &c, 1) == 1 && c != '\n') dispositivo += c;
+    // The simulator writes nothing more on stdout; the pipe may close.
+    close(canal[0]);
+  }
+  ~Simulador() {
+    if (pid > 0) {
+      kill(pid, SIGTERM);
+      waitpid(pid, nullptr, 0);
+    }
+  }
+};
+
+struct Medida {
+  int status = -1;
+  double parede = 0, cpu = 0;
+  long picoKb = 0;
+};
+
+Medida ExecutaKolvar(const std::string& dispositivo) {
+  Medida m;
+  auto inicio = Relogio::now();
+  pid_t pid = Lanca({DiretorioProgramas() + "/Kolvar", dispositivo}, -1);
+  if (pid < 0) return m;
+  int st = 0;
+  rusage uso{};
+  wait4(pid, &st, 0, &uso);
+  m.parede = std::chrono::duration<double>(Relogio::now() - inicio).count();
+  m.cpu = uso.ru_utime.tv_sec + uso.ru_utime.tv_usec / 1e6 + uso.ru_stime.tv_sec + uso.ru_stime.tv_usec / 1e6;
+  m.picoKb = uso.ru_maxrss;
+  m.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+  return m;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  int repeticoes = argc > 1 ? std::max(1, std::atoi(argv[1])) : 20;
+  std::vector<Medida> medidas;
+  for (int i = 0; i < repeticoes; ++i) {
+    Simulador sim({"--versao", "1.06", "--atraso-tecla", "0"});
+    if (sim.dispositivo.empty()) {
+      std::fprintf(stderr, "simpinpad did not start\n");
+      return 1;
+    }
+    Medida m = ExecutaKolvar(sim.dispositivo);
+    if (m.status != 0) {
+      std::fprintf(stderr, "Kolvar ended with %d\n", m.status);
+      return 1;
+    }
+    medidas.push_back(m);
+  }
+  auto mediana = [&](auto campo) {
+    std::vector<double> v;
+    for (const auto& m : medidas) v.push_back(campo(m));
+    std::sort(v.begin(), v.end());
+    return v[v.size() / 2];
+  };
+  double parede = mediana([](const Medida& m) { return m.parede; });
+  double cpu = mediana([](const Medida& m) { return m.cpu; });
+  long pico = 0;
+  for (const auto& m : medidas) pico = std::max(pico, m.picoKb);
+
+  std::printf("Kolvar happy path against simpinpad, %d runs (medians)\n", repeticoes);
+  std::printf("  wall       %7.1f ms   floor %5.0f ms   ratio %.3f   (goal < 1.10)\n", parede * 1e3,
+              PisoSegundos * 1e3, parede / PisoSegundos);
+  std::printf("  CPU        %7.1f ms   (goal < 30 ms)\n", cpu * 1e3);
+  std::printf("  peak RSS   %7.1f MB   (goal < 8 MB)\n", pico / 1024.0);
+
+  // The operator waits 10 s before confirming: Kolvar polls all that time.
+  Simulador lento({"--versao", "1.06", "--atraso-tecla", "0", "--teclas", "OK:10000,OK"});
+  Medida m = ExecutaKolvar(lento.dispositivo);
+  std::printf("  10 s operator wait: wall %.2f s, CPU %.1f ms, %.3f%% of the wait   (goal < 1%%)\n", m.parede,
+              m.cpu * 1e3, 100.0 * m.cpu / std::max(m.parede, 1e-9));
+  return m.status == 0 ? 0 : 1;
+}
