@@ -4,6 +4,8 @@
 
 #include <cstring>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "common/TestUtil.h"
 #include "pinpad/Comandos.h"
@@ -118,6 +120,7 @@ TEST_F(Entrada, ArquivoDeConfiguracaoDefinidoELido) {
   EXPECT_STREQ(LibState.api.ArqConfiguracao, arquivo.c_str());
   EXPECT_EQ(DefineArquivoConfiguracao(nullptr), PPCOMP_OK);
   EXPECT_STREQ(LibState.api.ArqConfiguracao, "");
+  LibState.api.HabilitaTrace = 0;  // no trace file from the tear-down
 }
 
 TEST_F(Entrada, ConfiguracaoAusenteDaOsPadroes) {
@@ -127,6 +130,7 @@ TEST_F(Entrada, ConfiguracaoAusenteDaOsPadroes) {
   EXPECT_EQ(LibState.api.CriptografiaCompleta, 1);
   EXPECT_EQ(LibState.api.HabilitaTrace, 1);
   EXPECT_STREQ(LibState.api.ChaveTrace, "");
+  LibState.api.HabilitaTrace = 0;  // no trace file from the tear-down
 }
 
 TEST_F(Entrada, ConfiguraTraceGuardaLojaETerminalSoComOitoCaracteres) {
@@ -171,3 +175,39 @@ TEST(CopiaNotificacao, PreencheTrintaEDoisComBrancos) {
 }
 
 }  // namespace
+
+// Host link mode: open, close and abort go to the host's command function.
+namespace host {
+std::vector<std::pair<int32_t, std::string>> chamadas;
+int32_t resultado650 = 0;
+int32_t Comando(int32_t operacao, const char* texto) {
+  chamadas.emplace_back(operacao, texto ? texto : "(null)");
+  return operacao == 650 ? resultado650 : 0;
+}
+int32_t Recebe(int32_t, int32_t, int32_t, int32_t, uint8_t*, char*) { return -1; }
+}  // namespace host
+
+TEST_F(Entrada, ModoHostUsaOsCodigos650A652) {
+  host::chamadas.clear();
+  DefineFuncoesHost(host::Recebe, host::Comando);
+
+  host::resultado650 = -5;  // a failing host open is a communication error
+  EXPECT_EQ(PP_Open("HOSTPORTA"), PPCOMP_COMMERR);
+  ASSERT_EQ(host::chamadas.size(), 1u);
+  EXPECT_EQ(host::chamadas[0], std::make_pair(650, std::string("HOSTPORTA")));
+
+  host::chamadas.clear();
+  LibState.comandos.AguardaResposta = 1;  // nothing pending: no abort
+  EXPECT_EQ(PP_Abort(), PPCOMP_OK);
+  EXPECT_TRUE(host::chamadas.empty());
+  LibState.comandos.AguardaResposta = 0;
+  EXPECT_EQ(PP_Abort(), PPCOMP_OK);
+  ASSERT_EQ(host::chamadas.size(), 1u);
+  EXPECT_EQ(host::chamadas[0].first, 652);
+
+  host::chamadas.clear();
+  PP_Close("");  // whatever the exchange gives, the link is closed with 651
+  ASSERT_FALSE(host::chamadas.empty());
+  EXPECT_EQ(host::chamadas.back(), std::make_pair(651, std::string("(null)")));
+  DefineFuncoesHost(nullptr, nullptr);
+}
