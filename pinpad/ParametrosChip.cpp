@@ -1,9 +1,263 @@
 #include "pinpad/ParametrosChip.h"
 
-// Pass-through hooks: the lists go down as the caller gave them and the answers
-// come back unfiltered.
-const char* ChipPreparaStartGoOnChip(const char*, const char* tagsOpt) { return tagsOpt; }
-void ChipTraceStartGoOnChip(const char*, const char*, const char*) {}
-void ChipPosProcessaGoOnChip(char*) {}
-const char* ChipPreparaFinishChip(const char* tags) { return tags; }
-void ChipPosProcessaFinishChip(char*) {}
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <string_view>
+
+#include "state/LibState.h"
+#include "support/FuncoesArquivo.h"
+#include "support/FuncoesString.h"
+#include "support/Tlv.h"
+#include "trace/FuncoesTrace.h"
+
+namespace {
+
+char (&AreaChip())[3][TamParteAreaChip] { return LibState.chip.AreaChip; }
+
+// Hexadecimal characters a part of AreaChip holds: the count digits of part 2
+// and the terminator must still fit.
+constexpr size_t MaxHexParte = TamParteAreaChip - 4;
+// A TLV field's count has three digits: at most 999 bytes.
+constexpr size_t MaxBytesCampo = 999;
+
+
+// The k count digits at `pos` of an answer of TamRespostaChip bytes; 0 when they
+// would lie outside it.
+int ContaEm(const char* resposta, int pos, int k) {
+  if (pos < 0 || pos + k > TamRespostaChip) return 0;
+  return static_cast<int>(DigitosParaInt(resposta + pos, k));
+}
+
+// Hexadecimal characters of a count-prefixed list that are really there: the
+// count's 2N, cut at the first terminator and at `limite`, kept even.
+size_t CaracteresLista(const char* lista, size_t limite) {
+  if (!lista || strnlen(lista, 3) < 3) return 0;
+  size_t n = 2 * static_cast<size_t>(DigitosParaInt(lista, 3));
+  n = std::min({n, strnlen(lista + 3, n), limite});
+  return n & ~size_t{1};
+}
+
+// Tag and length readers of the TLV module on text with a known end. Each
+// returns the characters consumed, or 0 when the text ends inside the item.
+int LeTagTexto(std::string_view s, size_t pos, uint32_t& tag) {
+  if (pos >= s.size()) return 0;
+  auto p = reinterpret_cast<const unsigned char*>(s.data() + pos);
+  int n = TlvLeTag(p, 1, &tag, s.size() - pos);
+  return pos + static_cast<size_t>(n) <= s.size() ? n : 0;
+}
+
+// An unsupported length form consumes nothing and gives length 0; -1 when the
+// text ends inside the length.
+int LeTamanhoTexto(std::string_view s, size_t pos, size_t& tam) {
+  tam = 0;
+  if (pos + 2 > s.size()) return -1;
+  int32_t t = 0;
+  int n = TlvLeTamanho(reinterpret_cast<const unsigned char*>(s.data() + pos), 1, &t, s.size() - pos);
+  if (pos + static_cast<size_t>(n) > s.size()) return -1;
+  tam = static_cast<size_t>(t);
+  return n;
+}
+
+bool ListadoPeloChamador(uint32_t tag) {
+  return ListaTagsContem(AreaChip()[0], tag) || ListaTagsContem(AreaChip()[1], tag);
+}
+
+// Entries that carry the card number or track data never go to the trace:
+// application PAN, track 2 and track 1 equivalent data, contactless track 2.
+bool TagSensivel(uint32_t tag) { return tag == 0x5A || tag == 0x57 || tag == 0x56 || tag == 0x9F6B; }
+
+// First entry with a sensitive tag in d[ini, fim), descending into every
+// constructed entry. An entry whose length overruns its space is read on past its
+// length field, so nothing hides behind a wrong length. A sensitive entry whose
+// length cannot be trusted is taken to reach the end of the data.
+bool AchaSensivel(const uint8_t* d, size_t ini, size_t fim, size_t total, size_t& entrada, size_t& tamanho,
+                  int profundidade) {
+  size_t pos = ini;
+  while (pos < fim) {
+    size_t e = pos;
+    uint32_t tag = d[pos++];
+    bool construido = (tag & 0x20) != 0;
+    if ((tag & 0x1F) == 0x1F) {
+      if (pos >= fim) break;
+      tag = tag << 8 | d[pos++];
+    }
+    bool sensivel = TagSensivel(tag);
+    size_t vl = 0;
+    bool confiavel = false;
+    if (pos < fim) {
+      uint8_t b = d[pos];
+      size_t extra = b == 0x81 ? 1 : (b == 0x82 ? 2 : 0);
+      if (b < 0x80) {
+        vl = b;
+        pos += 1;
+        confiavel = true;
+      } else if (extra && pos + 1 + extra <= fim) {
+        for (size_t i = 0; i < extra; ++i) vl = vl << 8 | d[pos + 1 + i];
+        pos += 1 + extra;
+        confiavel = true;
+      }
+    }
+    if (confiavel && pos + vl > fim) confiavel = false;
+    if (sensivel) {
+      entrada = e;
+      tamanho = confiavel ? pos + vl - e : total - e;
+      return true;
+    }
+    if (!confiavel) continue;  // unsupported or overrunning length: read on from here
+    if (construido && profundidade < 8 &&
+        AchaSensivel(d, pos, pos + vl, total, entrada, tamanho, profundidade + 1))
+      return true;
+    pos += vl;
+  }
+  return false;
+}
+
+// Traces a count-prefixed list as bytes.
+void TraceLista(const char* tag, const char* rotulo, const char* lista) {
+  uint8_t bytes[MaxBytesCampo];
+  size_t n = CaracteresLista(lista, 2 * MaxBytesCampo);
+  HexParaBytes(bytes, lista + 3, n / 2);
+  TraceBinario(tag, rotulo, bytes, static_cast<int32_t>(n / 2));
+}
+
+}  // namespace
+
+void GuardaTagsChip(const char* tags, const char* tagsOpt) {
+  std::memset(AreaChip(), 0, sizeof AreaChip());
+  const char* listas[2] = {tags, tagsOpt};
+  for (int i = 0; i < 2; ++i) {
+    size_t n = CaracteresLista(listas[i], MaxHexParte);
+    if (n) std::memcpy(AreaChip()[i], listas[i] + 3, n);
+  }
+}
+
+const char* MontaListaTagsChip(int parte) {
+  char* lista = AreaChip()[2];
+  std::memset(lista, 0, TamParteAreaChip);
+  size_t n = strnlen(AreaChip()[parte ? 1 : 0], MaxHexParte);
+  std::memcpy(lista + 3, AreaChip()[parte ? 1 : 0], n);
+  std::string_view fixos(TagsFixosChip);
+  uint32_t tag = 0;
+  for (size_t pos = 0; int c = LeTagTexto(fixos, pos, tag); pos += static_cast<size_t>(c)) {
+    if (ListadoPeloChamador(tag)) continue;
+    int largura = tag > 0xFF ? 4 : 2;
+    if (n + static_cast<size_t>(largura) > MaxHexParte) break;
+    std::snprintf(lista + 3 + n, TamParteAreaChip - 3 - n, "%*.*X", largura, largura, tag);
+    n += static_cast<size_t>(largura);
+  }
+  char contagem[8];
+  std::snprintf(contagem, sizeof contagem, "%03d", static_cast<int>(n / 2));
+  std::memcpy(lista, contagem, 3);
+  return lista;
+}
+
+int FiltraTagsChip(std::span<char> resposta, int fim, int inicio) {
+  std::memset(AreaChip()[2], 0, TamParteAreaChip);
+  const int tam = static_cast<int>(resposta.size());
+  if (inicio < 0 || inicio + 3 > tam) return 0;
+  char* campo = resposta.data() + inicio;
+  // The count may promise more than the answer holds: walk only what is there.
+  int fimAntigo = std::min(inicio + 3 + 2 * static_cast<int>(DigitosParaInt(campo, 3)), tam);
+  char* dados = campo + 3;
+  std::string_view s(dados, strnlen(dados, static_cast<size_t>(fimAntigo - inicio - 3)));
+  // Kept entries are moved down in place: the write position never passes the read one.
+  size_t escrito = 0;
+  for (size_t pos = 0; pos < s.size();) {
+    uint32_t tag = 0;
+    size_t vl = 0;
+    int ct = LeTagTexto(s, pos, tag);
+    if (ct == 0) break;
+    int cl = LeTamanhoTexto(s, pos + static_cast<size_t>(ct), vl);
+    if (cl < 0) break;
+    size_t fimEntrada = pos + static_cast<size_t>(ct + cl) + vl;
+    if (fimEntrada > s.size()) break;  // an entry cut by the field's end is dropped
+    if (ListadoPeloChamador(tag) && escrito + (fimEntrada - pos) <= 2 * MaxBytesCampo) {
+      std::memmove(dados + escrito, dados + pos, fimEntrada - pos);
+      escrito += fimEntrada - pos;
+    }
+    pos = fimEntrada;
+  }
+  int novoN = static_cast<int>(escrito / 2);
+  char contagem[8];
+  std::snprintf(contagem, sizeof contagem, "%03d", novoN);
+  std::memcpy(campo, contagem, 3);
+  // The rest of the answer, through the character at `fim`, follows the new field.
+  int destino = inicio + 3 + static_cast<int>(escrito);
+  int ultimo = std::min(fim, tam - 1);
+  int movidos = ultimo >= fimAntigo ? ultimo - fimAntigo + 1 : 0;
+  if (movidos > 0) std::memmove(resposta.data() + destino, resposta.data() + fimAntigo, static_cast<size_t>(movidos));
+  // What the shorter field frees holds stale entries: clear it.
+  int limpaDe = destino + movidos, limpaAte = fimAntigo + movidos;
+  if (limpaAte > limpaDe) std::memset(resposta.data() + limpaDe, 0, static_cast<size_t>(limpaAte - limpaDe));
+  return novoN;
+}
+
+size_t RemoveDadosCartao(uint8_t* dados, size_t n) {
+  size_t entrada = 0, tamanho = 0;
+  while (AchaSensivel(dados, 0, n, n, entrada, tamanho, 0)) {
+    std::memmove(dados + entrada, dados + entrada + tamanho, n - entrada - tamanho);
+    n -= tamanho;
+  }
+  return n;
+}
+
+void TraceBit55(const char* tag, const char* rotulo, const char* campo, int disponivel) {
+  if (!campo || disponivel < 3) return;
+  uint8_t bytes[MaxBytesCampo];
+  size_t n = CaracteresLista(campo, std::min(static_cast<size_t>(disponivel - 3), 2 * MaxBytesCampo)) / 2;
+  HexParaBytes(bytes, campo + 3, n);
+  n = RemoveDadosCartao(bytes, n);
+  TraceBinario(tag, rotulo, bytes, static_cast<int32_t>(n));
+  LimpaSegura(bytes, sizeof bytes);
+}
+
+void GeraTraceTrnOffline(int32_t goOnChip) {
+  char texto[64];
+  std::snprintf(texto, sizeof texto, "Trn aprovada offline (%s)", goOnChip ? "GoOnChip" : "FinishChip");
+  TraceTexto("GeraTraceTrnOffline", texto, nullptr);
+}
+
+const char* ChipPreparaStartGoOnChip(const char* tags, const char* tagsOpt) {
+  GuardaTagsChip(tags, tagsOpt);
+  return MontaListaTagsChip(1);
+}
+
+void ChipTraceStartGoOnChip(const char*, const char* tags, const char* listaEnviada) {
+  if (tags) TraceLista("GOC", "Tags", tags);
+  TraceLista("GOC", "TagsOpt", listaEnviada);
+}
+
+void ChipPosProcessaGoOnChip(char* saida) {
+  if (!saida) return;
+  constexpr int inicio = 42;
+  TraceBinario("GOC", "Saida", saida, 6);
+  TraceBit55("GOC", "Bit55", saida + inicio, TamRespostaChip - inicio);
+  int n = ContaEm(saida, inicio, 3);
+  int m = ContaEm(saida, inicio + 3 + 2 * n, 3);
+  FiltraTagsChip(std::span<char>(saida, TamRespostaChip), inicio + (3 + 2 * n) + (3 + m), inicio);
+}
+
+const char* ChipPreparaFinishChip(const char* tags) {
+  GuardaTagsChip(tags, nullptr);
+  return MontaListaTagsChip(0);
+}
+
+void ChipPosProcessaFinishChip(char* saida) {
+  if (!saida) return;
+  constexpr int inicio = 1;
+  TraceBinario("FNC", "Saida", saida, 1);
+  TraceBit55("FNC", "Bit55", saida + inicio, TamRespostaChip - inicio);
+  int n = ContaEm(saida, inicio, 3);
+  int posIsr = inicio + 3 + 2 * n;
+  int k = ContaEm(saida, posIsr, 2);
+  uint8_t isr[MaxBytesCampo];
+  int bytesIsr = std::clamp((TamRespostaChip - posIsr - 2) / 2, 0, k);
+  if (bytesIsr) HexParaBytes(isr, saida + posIsr + 2, static_cast<size_t>(bytesIsr));
+  TraceBinario("FNC", "ISR", isr, bytesIsr);
+  int posEspec = posIsr + 2 + 2 * k;
+  int m = ContaEm(saida, posEspec, 3);
+  int charsEspec = std::clamp(TamRespostaChip - posEspec - 3, 0, m);
+  TraceBinario("FNC", "Espec", charsEspec ? saida + posEspec + 3 : saida, charsEspec);
+  FiltraTagsChip(std::span<char>(saida, TamRespostaChip), posEspec + 3 + m, inicio);
+}

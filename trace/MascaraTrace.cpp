@@ -29,6 +29,10 @@ constexpr RegraMascara kRegrasMascara[] = {
     {"ENB", 1, 3, 32},    {"ENB", 1, 37, 14},   {"ENB", 2, 0, 16},    {"GOC", 1, 30, 32},
     {"GOC", 2, 6, 36},    {"CKE", 2, 10, 69},   {"CKE", 2, 87, 31},   {"CKE", 2, 121, 104},
     {"CHP", 2, 3, 999},   {"CHP", 1, 5, 999},   {"GEN", 2, 3, 999},   {"GEN", 1, 5, 999},
+    // The chip answers' TLV data (from character 42 of "GOC", 1 of "FNC") carries
+    // the card number and track 2 when the caller asks for them; the library
+    // traces that field itself, without those entries.
+    {"GOC", 2, 42, 999},  {"FNC", 2, 1, 999},
     {"OPN", 0, 0, 0},     {"CLO", 0, 0, 0},     {"DSP", 0, 0, 0},     {"DEX", 0, 0, 0},
     {"GKY", 0, 0, 0},     {"RMC", 0, 0, 0},     {"FNC", 0, 0, 0},     {"GIN", 0, 0, 0},
     {"TLI", 0, 0, 0},     {"TLR", 0, 0, 0},     {"TLE", 0, 0, 0},     {"GDU", 0, 0, 0},

@@ -92,7 +92,11 @@ PP_EXPORT int32_t ObtemVersaoLib(char* saida);
 
 /* Switches the operation set: ativa 0 the library's own commands over the link,
  * non-zero the external EMV library. Leaving a mode closes its pinpad connection
- * unless parametros holds "{NaoExecutaPPClose=1}". Returns 0. */
+ * unless parametros holds "{NaoExecutaPPClose=1}". Returns 0.
+ * libemv.so is loaded at the first call, from the folder libpinpad.so was loaded
+ * from, else through the dynamic loader's search path; never from the working
+ * directory. Without it every operation of EMV-library mode returns
+ * PPCOMP_NOFUNC. */
 PP_EXPORT int32_t PP_AtivaLibEMV(int32_t ativa, const char* parametros);
 
 /* ---- Connection ----------------------------------------------------------- */

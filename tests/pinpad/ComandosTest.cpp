@@ -107,12 +107,15 @@ TEST_F(Comandos, TamanhosCalculadosDosContadores) {
 
   std::string goc = std::string(83, 'G') + "004" + "ABCD" + "LIXO";
   EXPECT_EQ(PP_StartGoOnChip(goc.c_str(), "0029F26zz", "0019Azz"), PPCOMP_OK);
-  EXPECT_EQ(Ultimo(), "GOC" + Campo(goc.substr(0, 90)) + Campo("0029F26") + Campo("0019A"));
+  // The optional list goes down extended with the fixed chip tags the caller did not list.
+  EXPECT_EQ(Ultimo(), "GOC" + Campo(goc.substr(0, 90)) + Campo("0029F26") +
+                          Campo("0249A8C8D8F959B9F0D9F0E9F0F9F1B9F279F339F349F359F40"));
   PP_Abort();
 
   std::string fnc = "1234" "002" "AABB" "001" "CC" "LIXO";
   PP_FinishChip(fnc.c_str(), "0019Fzz", saida);
-  EXPECT_EQ(Ultimo(), "FNC" + Campo(fnc.substr(0, 16)) + Campo("0019F"));
+  EXPECT_EQ(Ultimo(), "FNC" + Campo(fnc.substr(0, 16)) +
+                          Campo("0269F8C8D8F959B9F0D9F0E9F0F9F1B9F269F279F339F349F359F40"));
 
   PP_StartGenericCmd("AB003xyzLIXO");
   EXPECT_EQ(Ultimo(), "GEN" + Campo("AB003xyz"));

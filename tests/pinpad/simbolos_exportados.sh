@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
-# The shared library exports exactly the functions its public header marks
+# The shared library exports exactly the functions its public headers mark
 # PP_EXPORT, and carries the SONAME of major version 4.
 set -euo pipefail
 biblioteca=$1
-cabecalho=$2
+shift
+cabecalhos=("$@")
 
-esperados=$(grep -oE 'PP_EXPORT[^(]*\b[A-Za-z_][A-Za-z0-9_]*\(' "$cabecalho" \
+esperados=$(grep -ohE 'PP_EXPORT[^(]*\b[A-Za-z_][A-Za-z0-9_]*\(' "${cabecalhos[@]}" \
   | sed -E 's/.*\b([A-Za-z_][A-Za-z0-9_]*)\($/\1/' | sort -u)
 exportados=$(nm -D --defined-only "$biblioteca" | awk '$2 ~ /^[TWDBRV]$/ {print $3}' \
   | grep -vE '^(_init|_fini|_edata|_end|__bss_start)$' | sed 's/@.*//' | sort -u)
