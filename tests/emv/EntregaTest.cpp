@@ -13,6 +13,7 @@
 #include "emv/stub/EmvStubControle.h"
 #include "pinpad/Comandos.h"
 #include "pinpad/LibEMV.h"
+#include "pinpad/ParametrosChip.h"
 #include "pinpad/pinpad.h"
 #include "state/LibState.h"
 #include "tool/Processo.h"
@@ -89,7 +90,12 @@ TEST_F(Entrega, SemLibEMVVoltaAoModoInterno) {
   EXPECT_EQ(LibState.api.TabelaFuncoes.Open, TabelaComandosInternos.Open);
   EXPECT_EQ(LibState.api.TabelaFuncoes.StartGetChip, nullptr);
   EXPECT_NE(sim.log().find("CLO"), std::string::npos);
+  char saida[64] = {}, msg[64] = {};
+  EXPECT_EQ(PP_GetChip(saida, nullptr, msg), PPCOMP_NOFUNC);  // internal mode: no chip reading
+  GeraTraceTrnOffline(1);
   std::string trace = TraceLido(pasta.caminho());
+  EXPECT_NE(trace.find("Funcao ppGetChip nula"), std::string::npos);
+  EXPECT_NE(trace.find("Trn aprovada offline (GoOnChip)"), std::string::npos);
   EXPECT_NE(trace.find("ppOpen retornou erro"), std::string::npos) << trace;
   EXPECT_EQ(trace.find("Funcoes nulas"), std::string::npos);
   // The internal mode works again after a new open.
