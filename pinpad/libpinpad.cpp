@@ -166,7 +166,9 @@ int32_t ObtemInformacaoLib(int32_t codigo, char* saida) {
   }
   if (codigo == 9999) {
     if (LibEMVCarregada()) {
-      char disponivel[2] = {};
+      // The value is "0" or "1", but the EMV library is told no size: give it
+      // room for any value it may write rather than the two bytes it needs.
+      char disponivel[1025] = {};
       bool sim = LibEMVObtemValor(19001, disponivel) == 0 && disponivel[0] == '1';
       std::memcpy(saida, sim ? "1" : "0", 2);
     } else {
