@@ -1,6 +1,6 @@
 // Kolvar: checks whether the pinpad on a serial port meets the Veltrana M4120
 // encryption requirement. Opens the pinpad, reads its information block, and
-// for pinpads older than specification version 1.07 asks the operator to
+// for pinpads whose version field is below 1.07 asks the operator to
 // confirm and has the pinpad encrypt a known block (triple DES, then single
 // DES). The verdict goes to the console and the pinpad display; the exit
 // status carries the last relevant return code.
@@ -172,7 +172,7 @@ int main(int argc, char** argv) {
     Imprime("[%s] PinPad: [%s]\n", DataHoraConsole(), informacao);
   }
 
-  // The pinpad's specification version: 4 characters at index 60.
+  // The pinpad's version field: 4 characters at index 60.
   const char* versao = informacao + 60;
   if (ComparaSemCaixaN(versao, VersaoLimite, 4) < 0) {
     if (ConfirmaNoPinPad("Confirme a operacao no pinpad", DisplayConfirma) == PPCOMP_OK) {
