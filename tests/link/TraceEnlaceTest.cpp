@@ -44,15 +44,11 @@ class TraceEnlace : public LinkPty {
   std::vector<Marca> Marcas() {
     const std::string conteudo = testutil::LeArquivo(dir.arquivo("link.trc"));
     std::span<const uint8_t> dados(reinterpret_cast<const uint8_t*>(conteudo.data()), conteudo.size());
+    std::vector<RegistroLido> lidos;
+    std::string motivo;
+    if (!LeTodosRegistros(dados, lidos, motivo)) ADD_FAILURE() << motivo;
     std::vector<Marca> r;
-    size_t pos = 0;
-    while (pos < dados.size()) {
-      RegistroLido reg;
-      std::string motivo;
-      if (!LeRegistro(dados, pos, reg, motivo)) {
-        ADD_FAILURE() << motivo;
-        break;
-      }
+    for (const RegistroLido& reg : lidos) {
       std::string valor;
       if (reg.especie == 0) {
         valor.assign(reg.valor.begin(), reg.valor.end());

@@ -31,16 +31,8 @@ std::vector<RegistroLido> Registros(const std::string& caminho) {
   const std::string conteudo = testutil::LeArquivo(caminho);
   std::span<const uint8_t> dados(reinterpret_cast<const uint8_t*>(conteudo.data()), conteudo.size());
   std::vector<RegistroLido> lidos;
-  size_t pos = 0;
-  while (pos < dados.size()) {
-    RegistroLido r;
-    std::string motivo;
-    if (!LeRegistro(dados, pos, r, motivo)) {
-      ADD_FAILURE() << caminho << ": offset " << pos << ": " << motivo;
-      break;
-    }
-    lidos.push_back(std::move(r));
-  }
+  std::string motivo;
+  if (!LeTodosRegistros(dados, lidos, motivo)) ADD_FAILURE() << caminho << ": " << motivo;
   return lidos;
 }
 

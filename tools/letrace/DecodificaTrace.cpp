@@ -206,3 +206,16 @@ std::string FormataJson(const RegistroLido& r) {
   }
   return s + "}";
 }
+
+bool LeTodosRegistros(std::span<const uint8_t> dados, std::vector<RegistroLido>& lidos, std::string& motivo) {
+  size_t pos = 0;
+  while (pos < dados.size()) {
+    RegistroLido reg;
+    if (!LeRegistro(dados, pos, reg, motivo)) {
+      motivo = "offset " + std::to_string(pos) + ": " + motivo;
+      return false;
+    }
+    lidos.push_back(std::move(reg));
+  }
+  return true;
+}

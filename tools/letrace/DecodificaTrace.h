@@ -26,6 +26,11 @@ struct RegistroLido {
 // and `pos` unchanged. Never reads outside `dados`.
 bool LeRegistro(std::span<const uint8_t> dados, size_t& pos, RegistroLido& reg, std::string& motivo);
 
+// Decodes every record of a whole file into `lidos`. Stops at the first record
+// that cannot be decoded and returns false, with its offset and the reason in
+// `motivo`; the records before it stay in `lidos`.
+bool LeTodosRegistros(std::span<const uint8_t> dados, std::vector<RegistroLido>& lidos, std::string& motivo);
+
 // The first offset after `pos` at which a whole record can be decoded, or
 // dados.size() when there is none.
 size_t ProximoRegistroValido(std::span<const uint8_t> dados, size_t pos);
