@@ -26,9 +26,12 @@ uint16_t Crc16Referencia(const uint8_t* dados, size_t n) {
 
 Bytes DeTexto(std::string_view texto) { return Bytes(texto.begin(), texto.end()); }
 
+// The text sits between a start byte and an end byte, followed by the check.
 Bytes Quadro(std::string_view texto) {
-  Bytes q{kSYN};
-  q.insert(q.end(), texto.begin(), texto.end());
+  Bytes q;
+  q.reserve(texto.size() + 4);
+  q.push_back(kSYN);
+  for (char c : texto) q.push_back(static_cast<uint8_t>(c));
   q.push_back(kETB);
   const uint16_t crc = Crc16Referencia(q.data() + 1, q.size() - 1);
   q.push_back(static_cast<uint8_t>(crc >> 8));
@@ -37,8 +40,10 @@ Bytes Quadro(std::string_view texto) {
 }
 
 Bytes QuadroSC5000(std::string_view texto, uint8_t inicio, uint8_t fim) {
-  Bytes q{inicio};
-  q.insert(q.end(), texto.begin(), texto.end());
+  Bytes q;
+  q.reserve(texto.size() + 3);
+  q.push_back(inicio);
+  for (char c : texto) q.push_back(static_cast<uint8_t>(c));
   q.push_back(fim);
   uint8_t lrc = 0;
   for (size_t i = 1; i < q.size(); ++i) lrc ^= q[i];
