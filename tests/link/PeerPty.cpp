@@ -97,44 +97,44 @@ PeerPty::~PeerPty() {
 }
 
 PeerPty& PeerPty::EsperaQuadro() {
-  passos_.push_back({Passo::Quadro});
+  passos_.push_back({Passo::Tipo::Quadro});
   return *this;
 }
 PeerPty& PeerPty::EsperaSC5000() {
-  passos_.push_back({Passo::SC5000});
+  passos_.push_back({Passo::Tipo::SC5000});
   return *this;
 }
 PeerPty& PeerPty::EsperaBytes(size_t n) {
-  Passo p{Passo::NBytes};
+  Passo p{Passo::Tipo::NBytes};
   p.n = n;
   passos_.push_back(p);
   return *this;
 }
 PeerPty& PeerPty::Envia(Bytes bytes) {
-  Passo p{Passo::Envia};
+  Passo p{Passo::Tipo::Envia};
   p.bytes = std::move(bytes);
   passos_.push_back(p);
   return *this;
 }
 PeerPty& PeerPty::EnviaLento(Bytes bytes, int intervaloMs) {
-  Passo p{Passo::EnviaLento};
+  Passo p{Passo::Tipo::EnviaLento};
   p.bytes = std::move(bytes);
   p.ms = intervaloMs;
   passos_.push_back(p);
   return *this;
 }
 PeerPty& PeerPty::Pausa(int ms) {
-  Passo p{Passo::Pausa};
+  Passo p{Passo::Tipo::Pausa};
   p.ms = ms;
   passos_.push_back(p);
   return *this;
 }
 PeerPty& PeerPty::FechaMestre() {
-  passos_.push_back({Passo::Fecha});
+  passos_.push_back({Passo::Tipo::Fecha});
   return *this;
 }
 PeerPty& PeerPty::Atende(int vezes, std::function<Bytes(const Bytes&)> resposta) {
-  Passo p{Passo::Atende};
+  Passo p{Passo::Tipo::Atende};
   p.n = static_cast<size_t>(vezes);
   p.resposta = std::move(resposta);
   passos_.push_back(p);
@@ -262,26 +262,26 @@ void PeerPty::Executa() {
     Passo& p = passos_[k];
     Recepcao r;
     switch (p.tipo) {
-      case Passo::Quadro: ok = EsperaAte(QuadroCompleto, r); break;
-      case Passo::SC5000: ok = EsperaAte(QuadroSC5000Completo, r); break;
-      case Passo::NBytes: {
+      case Passo::Tipo::Quadro: ok = EsperaAte(QuadroCompleto, r); break;
+      case Passo::Tipo::SC5000: ok = EsperaAte(QuadroSC5000Completo, r); break;
+      case Passo::Tipo::NBytes: {
         const size_t n = p.n;
         ok = EsperaAte([n](const Bytes& b) { return b.size() >= n ? n : 0; }, r);
         break;
       }
-      case Passo::Envia: Escreve(p.bytes); break;
-      case Passo::EnviaLento:
+      case Passo::Tipo::Envia: Escreve(p.bytes); break;
+      case Passo::Tipo::EnviaLento:
         for (uint8_t c : p.bytes) {
           Escreve(Bytes{c});
           Bombeia(Relogio::now() + std::chrono::milliseconds(p.ms));
         }
         break;
-      case Passo::Pausa: Bombeia(Relogio::now() + std::chrono::milliseconds(p.ms)); break;
-      case Passo::Fecha:
+      case Passo::Tipo::Pausa: Bombeia(Relogio::now() + std::chrono::milliseconds(p.ms)); break;
+      case Passo::Tipo::Fecha:
         close(mestre_);
         mestre_ = -1;
         break;
-      case Passo::Atende:
+      case Passo::Tipo::Atende:
         for (size_t i = 0; i < p.n && ok; ++i) {
           ok = EsperaAte(QuadroCompleto, r);
           if (ok) Escreve(Concatena({Bytes{kACK}, p.resposta(r.bytes)}));
