@@ -258,13 +258,15 @@ int32_t DecifraEnvelopeForma(FormaDes forma, std::span<const uint8_t> envelope, 
     return -1;
   }
   const size_t capacidade = saida.size();
-  if (capacidade < tamanho / 2) {
+  // Below half the length, an odd length not rounded down.
+  if (2 * capacidade < tamanho) {
     RegistraErroCripto("TAM BUF SAIDA INV (D)");
     return -1;
   }
   if (tamanho <= 7) {
-    // Short messages travel unchanged; they must still fit the output.
-    if (tamanho > capacidade) {
+    // Short messages travel unchanged; like every other output they leave
+    // one byte of the capacity unused, so a caller may end the text there.
+    if (tamanho >= capacidade) {
       RegistraErroCripto("TAM BUF SAIDA INV (D)");
       return -1;
     }
