@@ -149,19 +149,28 @@ int32_t CarregaChavesCripto(std::span<uint8_t> trabalho) {
   LimpaSegura(c.ChaveCripto3, sizeof c.ChaveCripto3);
   LimpaSegura(c.CabecalhoCripto, sizeof c.CabecalhoCripto);
 
-  Arquivo* arq = ArquivoAbreSemSync(cripto::kArquivoChaves, "rb");
-  if (arq == nullptr) {
-    RegistraErroCripto("ERRO ABERT ARQ");
-    return 0;
-  }
+  // Read with the system calls straight into the lent buffer: a stdio stream
+  // would keep a copy of the key material in its own buffer after closing,
+  // out of reach of the caller's wipe.
+  size_t lidos = 0;
   const size_t total = cripto::kTamanhoArquivoChaves;
-  if (trabalho.size() < total) {
-    ArquivoFecha(arq);
-    RegistraErroCripto("ERRO TAM BUF");
-    return 0;
+  {
+    Descritor arq(open(cripto::kArquivoChaves, O_RDONLY | O_CLOEXEC));
+    if (arq.fd < 0) {
+      RegistraErroCripto("ERRO ABERT ARQ");
+      return 0;
+    }
+    if (trabalho.size() < total) {
+      RegistraErroCripto("ERRO TAM BUF");
+      return 0;
+    }
+    while (lidos < total) {
+      const ssize_t n = read(arq.fd, trabalho.data() + lidos, total - lidos);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) break;
+      lidos += static_cast<size_t>(n);
+    }
   }
-  const size_t lidos = ArquivoLe(arq, trabalho.data(), 1, total);
-  ArquivoFecha(arq);
   if (lidos != total) {
     RegistraErroCripto("ERRO LEIT ARQ");
     return 0;

@@ -21,6 +21,7 @@ int32_t ExtraiChavesCripto(std::span<const uint8_t> conteudo, std::span<uint8_t,
 
 // Loads the keys from "QXCLICTL.BIN" in the working directory, reading it into
 // the lent work buffer (at least 2048 bytes; the caller wipes it afterwards).
+// The file is read with open/read, so no other copy of it is left in memory.
 // Returns 1 when loaded; 0 on any failure, with the key fields cleared and the
 // reason in the error log.
 int32_t CarregaChavesCripto(std::span<uint8_t> trabalho);
