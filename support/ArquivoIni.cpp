@@ -224,10 +224,11 @@ bool ArgumentosGravaveis(const char* secao, const char* chave, const char* valor
   if (strlen(secao) > static_cast<size_t>(INI_TAM_SECAO) || TemQuebraDeLinha(secao) || strchr(secao, '\t'))
     return false;
   if (chave == nullptr) return true;
-  size_t tamChave = Apara(chave).size();
-  if (tamChave == 0 || strchr(chave, '=') || Apara(chave).front() == '[' || Apara(chave).front() == '{' ||
-      TemQuebraDeLinha(chave) ||
-      strchr(chave, '\t'))
+  // The key as it will stand in the file: trimmed.
+  const std::string_view aparada = Apara(chave);
+  const size_t tamChave = aparada.size();
+  if (tamChave == 0 || aparada.front() == '[' || aparada.front() == '{' || strchr(chave, '=') ||
+      TemQuebraDeLinha(chave) || strchr(chave, '\t'))
     return false;
   if (valor == nullptr) return true;
   if (TemQuebraDeLinha(valor) || strchr(valor, '\t')) return false;
