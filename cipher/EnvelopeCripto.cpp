@@ -149,19 +149,28 @@ int32_t CarregaChavesCripto(std::span<uint8_t> trabalho) {
   LimpaSegura(c.ChaveCripto3, sizeof c.ChaveCripto3);
   LimpaSegura(c.CabecalhoCripto, sizeof c.CabecalhoCripto);
 
-  Arquivo* arq = ArquivoAbreSemSync(cripto::kArquivoChaves, "rb");
-  if (arq == nullptr) {
-    RegistraErroCripto("ERRO ABERT ARQ");
-    return 0;
-  }
+  // Read with the system calls straight into the lent buffer: a stdio stream
+  // would keep a copy of the key material in its own buffer after closing,
+  // out of reach of the caller's wipe.
+  size_t lidos = 0;
   const size_t total = cripto::kTamanhoArquivoChaves;
-  if (trabalho.size() < total) {
-    ArquivoFecha(arq);
-    RegistraErroCripto("ERRO TAM BUF");
-    return 0;
+  {
+    Descritor arq(open(cripto::kArquivoChaves, O_RDONLY | O_CLOEXEC));
+    if (arq.fd < 0) {
+      RegistraErroCripto("ERRO ABERT ARQ");
+      return 0;
+    }
+    if (trabalho.size() < total) {
+      RegistraErroCripto("ERRO TAM BUF");
+      return 0;
+    }
+    while (lidos < total) {
+      const ssize_t n = read(arq.fd, trabalho.data() + lidos, total - lidos);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) break;
+      lidos += static_cast<size_t>(n);
+    }
   }
-  const size_t lidos = ArquivoLe(arq, trabalho.data(), 1, total);
-  ArquivoFecha(arq);
   if (lidos != total) {
     RegistraErroCripto("ERRO LEIT ARQ");
     return 0;
@@ -258,13 +267,15 @@ int32_t DecifraEnvelopeForma(FormaDes forma, std::span<const uint8_t> envelope, 
     return -1;
   }
   const size_t capacidade = saida.size();
-  if (capacidade < tamanho / 2) {
+  // Below half the length, an odd length not rounded down.
+  if (2 * capacidade < tamanho) {
     RegistraErroCripto("TAM BUF SAIDA INV (D)");
     return -1;
   }
   if (tamanho <= 7) {
-    // Short messages travel unchanged; they must still fit the output.
-    if (tamanho > capacidade) {
+    // Short messages travel unchanged; like every other output they leave
+    // one byte of the capacity unused, so a caller may end the text there.
+    if (tamanho >= capacidade) {
       RegistraErroCripto("TAM BUF SAIDA INV (D)");
       return -1;
     }

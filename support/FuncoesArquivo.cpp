@@ -43,6 +43,8 @@ GanchoDiagnostico DefineGanchoDiagnostico(GanchoDiagnostico gancho) {
   return anterior;
 }
 
+void EnviaDiagnostico(const char* texto) { Diagnostico(texto); }
+
 Arquivo* ArquivoAbre(const char* caminho, const char* modo, int32_t semSync) {
   if (caminho == nullptr || modo == nullptr) return nullptr;
   auto* arq = static_cast<Arquivo*>(Aloca(sizeof(Arquivo), 0, __FILE__, __LINE__));

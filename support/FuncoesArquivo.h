@@ -43,6 +43,8 @@ long ArquivoTamanho(Arquivo* arq);
 // default none is installed and the texts go nowhere). Returns the previous hook.
 using GanchoDiagnostico = void (*)(const char* texto);
 GanchoDiagnostico DefineGanchoDiagnostico(GanchoDiagnostico gancho);
+// Hands `texto` to the installed hook, if any.
+void EnviaDiagnostico(const char* texto);
 
 // rename / remove results.
 int ArquivoRenomeia(const char* origem, const char* destino);

@@ -196,6 +196,7 @@ void TraceGrava(TraceCtx* ctx, const char* prefixoOrigem, const char* nomeOrigem
 
   Arquivo* arq = ArquivoAbre(caminho, "ab", ctx->cache);
   if (arq == nullptr) {  // the record is lost
+    EnviaDiagnostico("erro acesso arq trace");
     SemaforoLibera(semaforo);
     return;
   }
@@ -311,7 +312,12 @@ int32_t TraceNivel() {
 int32_t TraceChaveValida() {
   const TraceCtx* ctx = LibState.trace.contextoTrace;
   if (ctx == nullptr || ctx->ativo == 0) return 0;
-  if (strnlen(ctx->validadeInicio, 9) != 8 || strnlen(ctx->validadeFim, 9) != 8) return 0;
+  // Both halves of the key must be real dates in order: a mistyped or random
+  // key decodes to anything, and letters or impossible dates would otherwise
+  // still sort around today.
+  if (!DataValida(ctx->validadeInicio) || !DataValida(ctx->validadeFim) ||
+      std::strcmp(ctx->validadeInicio, ctx->validadeFim) > 0)
+    return 0;
   const tm agora = HoraLocalAtual();
   char hoje[48];
   std::snprintf(hoje, sizeof hoje, "%04d%02d%02d", agora.tm_year + 1900, agora.tm_mon + 1, agora.tm_mday);
