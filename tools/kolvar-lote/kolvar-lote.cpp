@@ -297,7 +297,7 @@ int main(int argc, char** argv) {
       }
     }
     if (!vivos) break;
-    int n = poll(fds.data(), fds.size(), fds.empty() ? 20 : 250);
+    int n = poll(fds.data(), fds.size(), fds.empty() ? 5 : 100);
     for (size_t k = 0; n > 0 && k < fds.size(); ++k) {
       if (!(fds[k].revents & (POLLIN | POLLHUP | POLLERR))) continue;
       const size_t i = quem[k];
@@ -332,8 +332,11 @@ int main(int argc, char** argv) {
         kill(e.pid, SIGTERM);
       }
       if (e.leitura >= 0) continue;  // its output first
+      // Kolvar closes its output as it exits: give it a few milliseconds
+      // rather than a whole round of the loop.
       int st = 0;
-      pid_t w = waitpid(e.pid, &st, WNOHANG);
+      pid_t w = 0;
+      for (int k = 0; k < 20 && (w = waitpid(e.pid, &st, WNOHANG)) == 0; ++k) usleep(1000);
       if (w != e.pid) continue;
       e.terminou = true;
       portas[i].segundos = std::chrono::duration<double>(Relogio::now() - e.inicio).count();
