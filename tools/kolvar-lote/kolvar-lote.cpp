@@ -8,10 +8,12 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <climits>
@@ -149,7 +151,12 @@ class Painel {
       double s = p.segundos;
       if (!ex[i].terminou && ex[i].pid > 0)
         s = std::chrono::duration<double>(Relogio::now() - ex[i].inicio).count();
-      std::printf("\033[2K%-24s %6.1fs  %s\n", p.porta.c_str(), s, p.estado.c_str());
+      // One screen row per port, or the cursor-up count would be wrong.
+      char linha[512];
+      std::snprintf(linha, sizeof linha, "%-24s %6.1fs  %s", p.porta.c_str(), s, p.estado.c_str());
+      winsize ws{};
+      size_t colunas = ioctl(1, TIOCGWINSZ, &ws) == 0 && ws.ws_col > 1 ? ws.ws_col - 1 : 79;
+      std::printf("\033[2K%.*s\n", static_cast<int>(std::min(colunas, sizeof linha)), linha);
     }
     desenhado_ = true;
     std::fflush(stdout);
