@@ -781,6 +781,7 @@ int main(int argc, char** argv) {
     if (contexto.comando != c.nome) continue;
     struct sigaction sa {};
     sa.sa_handler = AoInterromper;
+    sa.sa_flags = SA_RESETHAND;  // a second Ctrl-C ends the program at once
     sigemptyset(&sa.sa_mask);
     sigaction(SIGINT, &sa, nullptr);
     sigaction(SIGTERM, &sa, nullptr);
