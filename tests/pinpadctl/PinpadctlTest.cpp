@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 #include <grp.h>
 #include <signal.h>
+#include <fcntl.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -100,8 +102,36 @@ TEST(PinpadctlPorta, ExplicaPorQueAPortaNaoAbreESai30) {
   EXPECT_TRUE(Contem(j.saida, "\"status\":30,\"texto\":\"porta serial do pinpad provavelmente ocupada.\"")) << j.saida;
 }
 
+// pinpadctl run as "nobody" (needs root to drop privileges): exit status and
+// output, or -1 when it could not run so.
+int ComoNinguem(const std::vector<std::string>& args, std::string& saida) {
+  int tubo[2];
+  if (pipe(tubo) != 0) return -1;
+  const std::string programa = e2e::Programa("pinpadctl");
+  std::vector<char*> argv = {const_cast<char*>(programa.c_str())};
+  for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  pid_t pid = fork();
+  if (pid == 0) {
+    dup2(tubo[1], 1);
+    dup2(tubo[1], 2);
+    if (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0) _exit(120);
+    execv(programa.c_str(), argv.data());
+    _exit(121);
+  }
+  close(tubo[1]);
+  char buf[4096];
+  ssize_t n;
+  while ((n = read(tubo[0], buf, sizeof buf)) > 0) saida.append(buf, static_cast<size_t>(n));
+  close(tubo[0]);
+  int st = 0;
+  waitpid(pid, &st, 0);
+  if (!WIFEXITED(st) || WEXITSTATUS(st) >= 120) return -1;
+  return WEXITSTATUS(st);
+}
+
 // As an ordinary user, a device of another group is refused with the group to
-// join. Needs root to drop to "nobody"; the errno table test covers the rest.
+// join; the errno table test covers the case where privileges cannot be dropped.
 TEST(PinpadctlPorta, SemPermissaoDizQualGrupoEntrar) {
   if (geteuid() != 0) GTEST_SKIP() << "needs root to drop privileges";
   Simulador sim;
@@ -113,31 +143,33 @@ TEST(PinpadctlPorta, SemPermissaoDizQualGrupoEntrar) {
   ASSERT_EQ(chmod(real, 0600), 0);  // owner only: nobody may open it
   const group* g = getgrgid(st.st_gid);
   const std::string grupo = g ? g->gr_name : std::to_string(st.st_gid);
-
-  int tubo[2];
-  ASSERT_EQ(pipe(tubo), 0);
-  const std::string programa = e2e::Programa("pinpadctl");
-  pid_t pid = fork();
-  if (pid == 0) {
-    dup2(tubo[1], 1);
-    dup2(tubo[1], 2);
-    if (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0) _exit(120);
-    execl(programa.c_str(), programa.c_str(), real, "diagnostico", static_cast<char*>(nullptr));
-    _exit(121);
-  }
-  close(tubo[1]);
   std::string saida;
-  char buf[4096];
-  ssize_t n;
-  while ((n = read(tubo[0], buf, sizeof buf)) > 0) saida.append(buf, static_cast<size_t>(n));
-  close(tubo[0]);
-  int st2 = 0;
-  waitpid(pid, &st2, 0);
-  if (WIFEXITED(st2) && WEXITSTATUS(st2) >= 120) GTEST_SKIP() << "cannot run as nobody here: " << saida;
-  EXPECT_EQ(WEXITSTATUS(st2), 30) << saida;
+  int status = ComoNinguem({real, "diagnostico"}, saida);
+  if (status < 0) GTEST_SKIP() << "cannot run as nobody here: " << saida;
+  EXPECT_EQ(status, 30) << saida;
   EXPECT_TRUE(Contem(saida, "Permissao negada")) << saida;
   EXPECT_TRUE(Contem(saida, "grupo '" + grupo + "'")) << saida;
   EXPECT_TRUE(Contem(saida, "usermod -aG " + grupo)) << saida;
+}
+
+// A device another program holds in exclusive mode is "busy".
+TEST(PinpadctlPorta, DispositivoEmUsoExclusivoEstaOcupado) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to drop privileges";
+  Simulador sim;
+  ASSERT_TRUE(sim.ativo());
+  char real[4096];
+  ASSERT_NE(realpath(sim.dispositivo().c_str(), real), nullptr);
+  ASSERT_EQ(chmod(real, 0666), 0);
+  int fd = open(real, O_RDWR | O_NOCTTY | O_NONBLOCK);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(ioctl(fd, TIOCEXCL), 0);
+  std::string saida;
+  int status = ComoNinguem({real, "info"}, saida);
+  close(fd);
+  if (status < 0) GTEST_SKIP() << "cannot run as nobody here: " << saida;
+  EXPECT_EQ(status, 30) << saida;
+  EXPECT_TRUE(Contem(saida, "ocupado")) << saida;
+  EXPECT_TRUE(Contem(saida, "fuser -v " + std::string(real))) << saida;
 }
 
 // ---- Commands against the simulator ------------------------------------------------
