@@ -71,7 +71,7 @@ TEST(LoteConsole, AprovacaoEErrosDeExecucao) {
   EXPECT_FALSE(lote::Aprovada(p, false));
   EXPECT_TRUE(lote::Aprovada(p, true));
   EXPECT_FALSE(lote::ErroDeExecucao(p));
-  for (const char* v : {"ERRO 30", "PORTA REPETIDA", "TEMPO ESGOTADO", "INDEFINIDO"}) {
+  for (const char* v : {"ERRO 30", "PORTA REPETIDA", "NAO E TERMINAL", "TEMPO ESGOTADO", "INDEFINIDO"}) {
     p.veredito = v;
     EXPECT_TRUE(lote::ErroDeExecucao(p)) << v;
   }
@@ -212,6 +212,24 @@ TEST(KolvarLote, SaiZeroSoQuandoTodosSaoCompativeis) {
   auto t = e2e::Executa(e2e::Programa("kolvar-lote"),
                         {"--aceita-nao-aplica", "--saida", tmp.arquivo("u"), n.dispositivo()});
   EXPECT_EQ(t.status, 0) << t.saida;
+}
+
+// The library would write its frames into a regular file: such a path is
+// reported and never handed to Kolvar; the other ports still run.
+TEST(KolvarLote, CaminhoQueNaoEhTerminalNaoVaiAoKolvar) {
+  e2e::Simulador a({"--teclas", "OK,OK"});
+  ASSERT_TRUE(a.ativo());
+  testutil::DiretorioTemp tmp;
+  const std::string arquivo = tmp.arquivo("planilha.csv");
+  testutil::GravaArquivo(arquivo, "dados do laboratorio\n");
+  auto r = e2e::Executa(e2e::Programa("kolvar-lote"),
+                        {"--saida", tmp.arquivo("s"), "--json", tmp.arquivo("r.json"), arquivo, a.dispositivo()});
+  EXPECT_EQ(r.status, 1) << r.saida;
+  EXPECT_EQ(testutil::LeArquivo(arquivo), "dados do laboratorio\n");
+  const std::string json = testutil::LeArquivo(tmp.arquivo("r.json"));
+  EXPECT_TRUE(Contem(json, "\"veredito\":\"NAO E TERMINAL\",\"aprovada\":false,\"status\":null")) << json;
+  EXPECT_TRUE(Contem(json, "\"veredito\":\"COMPATIVEL 3DES\"")) << json;
+  EXPECT_TRUE(Contem(testutil::LeArquivo(tmp.arquivo("s/01-planilha.csv.txt")), "nao e um dispositivo de terminal"));
 }
 
 TEST(KolvarLote, UsoKolvarAusenteEPastaPadrao) {

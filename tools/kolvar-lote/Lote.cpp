@@ -110,6 +110,8 @@ void Conclui(Porta& p, int status) {
   p.status = status;
   if (p.repetida) {
     p.veredito = Repetida;
+  } else if (p.naoTerminal) {
+    p.veredito = NaoTerminal;
   } else if (!p.compativel.empty()) {
     p.veredito = std::string(Compativel) + " " + p.compativel;
   } else if (p.naoCompativel) {
@@ -146,7 +148,7 @@ std::string Tabela(const std::vector<Porta>& portas) {
     char seg[32];
     std::snprintf(seg, sizeof seg, "%.1f", p.segundos);
     linhas.push_back({p.porta, p.fabricante, p.modelo, p.serie, p.versao, p.veredito,
-                      p.status >= 0 ? std::to_string(p.status) : "-", p.repetida ? "-" : seg});
+                      p.status >= 0 ? std::to_string(p.status) : "-", p.repetida || p.naoTerminal ? "-" : seg});
   }
   std::vector<size_t> larg(titulos.size());
   for (size_t c = 0; c < titulos.size(); ++c) {

@@ -18,6 +18,7 @@ struct Porta {
   int status = -1;                 // Kolvar's exit status; -1: not run or killed
   double segundos = 0;
   bool repetida = false;           // the same device was given before: not run
+  bool naoTerminal = false;        // an existing path that cannot be a terminal: not run
   bool esgotada = false;           // killed at the time limit
   // Seen in the console so far.
   std::string compativel;  // "3DES" or "DES" of the first COMPATIVEL line
@@ -32,6 +33,7 @@ inline constexpr char NaoSeAplica[] = "NAO SE APLICA";
 inline constexpr char Cancelado[] = "CANCELADO";
 inline constexpr char Erro[] = "ERRO";
 inline constexpr char Repetida[] = "PORTA REPETIDA";
+inline constexpr char NaoTerminal[] = "NAO E TERMINAL";
 inline constexpr char TempoEsgotado[] = "TEMPO ESGOTADO";
 inline constexpr char Indefinido[] = "INDEFINIDO";
 

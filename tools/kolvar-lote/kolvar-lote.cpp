@@ -246,6 +246,11 @@ int main(int argc, char** argv) {
     std::string chave = realpath(nomes[i].c_str(), real) ? std::string(real) : nomes[i];
     for (size_t k = 0; k < reais.size(); ++k) p.repetida = p.repetida || reais[k] == chave;
     reais.push_back(chave);
+    // The library would write its frames into a regular file (or try to into
+    // a folder or pipe): such a path is reported, not handed to Kolvar. A path
+    // that does not exist goes to Kolvar, whose own error line is the record.
+    struct stat st {};
+    p.naoTerminal = stat(nomes[i].c_str(), &st) == 0 && !S_ISCHR(st.st_mode);
   }
 
   Painel painel(portas, isatty(1) != 0);
@@ -254,8 +259,10 @@ int main(int argc, char** argv) {
     auto& p = portas[i];
     auto& e = ex[i];
     e.arquivo = std::fopen((pasta + "/" + p.arquivo).c_str(), "wb");
-    if (p.repetida) {
-      p.console = "kolvar-lote: porta repetida, o Kolvar nao foi executado\n";
+    if (p.repetida || p.naoTerminal) {
+      p.console = p.repetida ? "kolvar-lote: porta repetida, o Kolvar nao foi executado\n"
+                             : "kolvar-lote: o caminho existe mas nao e um dispositivo de terminal; o Kolvar nao foi "
+                               "executado para nao escrever nele\n";
       if (e.arquivo) std::fputs(p.console.c_str(), e.arquivo);
       e.terminou = true;
       lote::Conclui(p, -1);
