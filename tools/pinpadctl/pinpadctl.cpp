@@ -336,7 +336,8 @@ void MostraInformacao(const Informacao& i, const std::string& bloco) {
   std::string visivel = bloco;
   for (auto& c : visivel)
     if (static_cast<unsigned char>(c) < 0x20) c = '.';
-  Linha("Bloco (%zu):        [%s]\n", bloco.size(), visivel.c_str());
+  const std::string rotulo = "Bloco (" + std::to_string(bloco.size()) + "):";
+  Linha("%-19s[%s]\n", rotulo.c_str(), visivel.c_str());
 }
 
 int32_t LeBlocoInformacao(const std::string& indice, std::string& bloco) {
