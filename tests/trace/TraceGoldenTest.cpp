@@ -188,3 +188,24 @@ TEST_F(TraceGolden, ArquivosERegistrosIguaisByteAByte) {
 }
 
 }  // namespace
+
+namespace {
+
+// The writer's two-loop scrambling against the three passes, at every length
+// up to a whole record value and on several fillings.
+TEST(CopiaEmbaralhadoTrace, IgualACopiarEEmbaralharEmTresPassos) {
+  for (size_t n = 0; n <= TAM_MAXIMO_VALOR_TRACE; n += (n < 700 ? 1 : 97)) {
+    for (uint32_t semente : {1u, 0xFFu}) {
+      const auto origem = Bytes(n, semente + static_cast<uint32_t>(n));
+      auto esperado = origem;
+      EmbaralhaValorTrace(esperado);
+      std::vector<uint8_t> obtido(n + 1, 0xEE);  // one guard byte
+      CopiaEmbaralhadoTrace(origem.data(), obtido.data(), n);
+      ASSERT_EQ(obtido.back(), 0xEE) << n;
+      obtido.pop_back();
+      ASSERT_EQ(obtido, esperado) << n;
+    }
+  }
+}
+
+}  // namespace
