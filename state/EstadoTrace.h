@@ -3,6 +3,7 @@
 // backup cycle and the record buffer.
 #include <cstddef>
 #include <cstdint>
+#include <ctime>
 
 struct TraceCtx;
 struct Semaforo;
@@ -35,4 +36,8 @@ struct EstadoTrace {
   bool caminhoUsaHora[3] = {};                         // the name shows hour, minute, second
   int32_t caminhoHora[6] = {-1, -1, -1, -1, -1, -1};  // year, month, day, hour, minute, second
   char caminhoExpandido[TAM_NOME_BACKUP] = {};
+  // The local time of the last record's second, converted once per second.
+  int32_t horaValida = 0;
+  time_t horaSegundo = 0;
+  struct tm horaLocal = {};
 };

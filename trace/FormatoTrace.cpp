@@ -67,6 +67,7 @@ void CopiaEmbaralhadoTrace(const uint8_t* origem, uint8_t* destino, size_t n) {
   // The chained pass starts from s = 0, which is what an "output byte" of
   // 0x8F gives: (0x8F + 0x71) mod 256 = 0.
   uint8_t anterior = 0x8F;
+#pragma GCC unroll 8
   for (size_t k = 0; k < n; ++k) destino[k] = anterior = Encadeia(anterior, origem[k]);
   // The exchange pass swaps each position at most once, always with a
   // position further on; making the swap at i when the chained pass reaches i
@@ -84,6 +85,7 @@ void CopiaEmbaralhadoTrace(const uint8_t* origem, uint8_t* destino, size_t n) {
     j -= 1;
     if (++passo == 5) passo = 1;
   }
+#pragma GCC unroll 8
   for (; k < n; ++k) destino[k] = anterior = Encadeia(anterior, destino[k]);
 }
 

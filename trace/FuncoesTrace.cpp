@@ -226,8 +226,15 @@ void TraceGrava(TraceCtx* ctx, const char* prefixoOrigem, const char* nomeOrigem
   Semaforo* semaforo = e.semaforoTrace;
   SemaforoTrava(semaforo);
 
-  // One clock reading for the file name and the header.
-  const tm agora = HoraLocalAtual();
+  // One clock reading for the file name and the header; the conversion to
+  // local time is made once per second.
+  const time_t segundo = ObtemHoraAtual();
+  if (!e.horaValida || segundo != e.horaSegundo) {
+    localtime_r(&segundo, &e.horaLocal);
+    e.horaSegundo = segundo;
+    e.horaValida = 1;
+  }
+  const tm& agora = e.horaLocal;
   const char* caminho = CaminhoDoRegistro(ctx, agora);
   AplicaRegraBackup(ctx->diretorio, caminho);
 
