@@ -10,6 +10,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <ctime>
 #include <functional>
 #include <string>
 #include <vector>
@@ -36,8 +37,25 @@ std::string Texto(const char* formato, Args... args) {
 
 inline double Segundos(std::chrono::steady_clock::duration d) { return std::chrono::duration<double>(d).count(); }
 
-// Wall time of one call of f.
-inline double Cronometra(const std::function<void()>& f) {
+// Which time a side by side run compares: wall time, or the processor time
+// of the calling thread (user and system), which waiting for the processor on
+// a loaded machine does not inflate. Work that waits on a device (fsync, a
+// line) needs the wall time.
+enum class Tempo { Parede, Processador };
+
+inline double TempoProcessador() {
+  timespec ts{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+  return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
+}
+
+// Time of one call of f.
+inline double Cronometra(const std::function<void()>& f, Tempo tempo = Tempo::Parede) {
+  if (tempo == Tempo::Processador) {
+    const double t0 = TempoProcessador();
+    f();
+    return TempoProcessador() - t0;
+  }
   const auto t0 = std::chrono::steady_clock::now();
   f();
   return Segundos(std::chrono::steady_clock::now() - t0);
@@ -63,16 +81,17 @@ inline double Quantil(std::vector<double> v, double q) {
 // of the per-round ratios time(a) / time(b). On a shared machine a burst of
 // load hits both sides of a round alike, so the ratio is steadier than
 // either time.
-inline Razoes Intercala(const std::function<void()>& a, const std::function<void()>& b, int rodadas) {
+inline Razoes Intercala(const std::function<void()>& a, const std::function<void()>& b, int rodadas,
+                        Tempo tempo = Tempo::Parede) {
   std::vector<double> razoes, ta, tb;
   for (int i = 0; i < rodadas; ++i) {
     double x, y;
     if (i % 2 == 0) {
-      x = Cronometra(a);
-      y = Cronometra(b);
+      x = Cronometra(a, tempo);
+      y = Cronometra(b, tempo);
     } else {
-      y = Cronometra(b);
-      x = Cronometra(a);
+      y = Cronometra(b, tempo);
+      x = Cronometra(a, tempo);
     }
     ta.push_back(x);
     tb.push_back(y);
