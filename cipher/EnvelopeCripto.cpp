@@ -66,13 +66,13 @@ const EscalaDes* EscalasAtuais() {
 }
 
 // Triple DES of one block with the envelope keys in the order 1-2-3 (ordem
-// ORDEM_CHAVES_123) or 3-2-1, in the chosen form.
-void AplicaTriplo(FormaDes forma, const Padrao& p, std::span<uint8_t, 8> bloco, int ordem) {
-  if (forma == FormaDes::Referencia) {
+// ORDEM_CHAVES_123) or 3-2-1: with the round keys `e` (fast form, taken once
+// per envelope), or the reference form when `e` is null.
+void AplicaTriplo(const EscalaDes* e, const Padrao& p, std::span<uint8_t, 8> bloco, int ordem) {
+  if (e == nullptr) {
     TriploDesBloco(p.d1, p.d2, p.d3, bloco, ordem);
     return;
   }
-  const EscalaDes* e = EscalasAtuais();
   if (ordem == ORDEM_CHAVES_123)
     TriploDesBlocoRapido(p.d1, p.d2, p.d3, e[0], e[1], e[2], bloco);
   else
@@ -222,6 +222,7 @@ int32_t CifraEnvelopeForma(FormaDes forma, std::span<const uint8_t> mensagem, st
   }
   const size_t blocos = tamanho / 8 + 1;
   const bool sobra = tamanho % 8 != 0;
+  const EscalaDes* escalas = forma == FormaDes::Rapida ? EscalasAtuais() : nullptr;
   Padrao padrao = kDED;
   size_t escritos = 0;
   uint8_t bloco[8];
@@ -234,7 +235,7 @@ int32_t CifraEnvelopeForma(FormaDes forma, std::span<const uint8_t> mensagem, st
       std::memcpy(bloco, LibState.cripto.CabecalhoCripto, 8);
     else
       std::memcpy(bloco, mensagem.data() + (k - 2) * 8, 8);
-    AplicaTriplo(forma, padrao, bloco, ORDEM_CHAVES_123);
+    AplicaTriplo(escalas, padrao, bloco, ORDEM_CHAVES_123);
     if (escritos + 16 >= capacidade) {
       LimpaSegura(bloco, sizeof bloco);
       RegistraErroCripto("ESTOURO BUF SAIDA 1 (E)");
@@ -290,6 +291,7 @@ int32_t DecifraEnvelopeForma(FormaDes forma, std::span<const uint8_t> envelope, 
   }
   const size_t grupos = tamanho / 16;
   const bool sobra = tamanho % 16 != 0;
+  const EscalaDes* escalas = forma == FormaDes::Rapida ? EscalasAtuais() : nullptr;
   Padrao padrao = kEDE;
   size_t escritos = 0;
   uint8_t bloco[8];
@@ -300,7 +302,7 @@ int32_t DecifraEnvelopeForma(FormaDes forma, std::span<const uint8_t> envelope, 
       padrao = kDDD;
     else
       padrao = MesmoPadrao(padrao, kEDE) ? kDED : kEDE;
-    AplicaTriplo(forma, padrao, bloco, ORDEM_CHAVES_321);
+    AplicaTriplo(escalas, padrao, bloco, ORDEM_CHAVES_321);
     if (k == 1) {
       if (std::memcmp(bloco, LibState.cripto.CabecalhoCripto, 8) != 0) {
         LimpaSegura(bloco, sizeof bloco);

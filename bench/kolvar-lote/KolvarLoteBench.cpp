@@ -2,6 +2,7 @@
 // applicable, no key at either index, operator cancels) plus a port that does
 // not exist, next to the slowest of the same Kolvar runs made one at a time.
 // The bench should take about as long as its slowest pinpad: goal ratio <= 1.2.
+#include "comum/Figuras.h"
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
@@ -123,9 +124,9 @@ int main(int argc, char** argv) {
     return v[v.size() / 2];
   };
   const double razao = mediana(razoes);
-  std::printf("kolvar-lote: 4 simpinpads + 1 missing port, %d rounds (medians)\n", rodadas);
-  std::printf("  slowest single Kolvar run  %7.1f ms\n", mediana(lentas) * 1e3);
-  std::printf("  kolvar-lote whole bench    %7.1f ms\n", mediana(lotes) * 1e3);
-  std::printf("  wall-time ratio            %7.3f   (goal <= 1.20)  %s\n", razao, razao <= 1.2 ? "met" : "NOT MET");
+  bench::Figura("kolvar-lote wall / slowest single Kolvar (4 simpinpads + 1 missing port)",
+                bench::Texto("%.3f", razao), "<= 1.20", bench::Atende(razao <= 1.2),
+                bench::Texto("lote %.1f ms, slowest %.1f ms; %d rounds (medians)", mediana(lotes) * 1e3,
+                             mediana(lentas) * 1e3, rodadas));
   return 0;
 }
