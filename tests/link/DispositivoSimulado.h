@@ -20,6 +20,10 @@ namespace testlink {
 struct DispositivoSimulado {
   std::deque<uint8_t> entrada;   // bytes the pinpad will send
   std::vector<uint8_t> escrito;  // bytes the library wrote
+  // Answers held back until the library has written a frame: each write of more
+  // than one byte (a frame's body) releases the next one once `entrada` is empty.
+  std::deque<std::vector<uint8_t>> respostas;
+  int quadrosEscritos = 0;
   int64_t relogioNs = 1'000'000'000;
   int descritor = 77;            // what open returns
 };
@@ -27,9 +31,17 @@ struct DispositivoSimulado {
 inline DispositivoSimulado g_dispositivo;
 
 namespace simulado {
+inline void Libera() {
+  DispositivoSimulado& d = g_dispositivo;
+  if (!d.entrada.empty() || d.quadrosEscritos == 0 || d.respostas.empty()) return;
+  --d.quadrosEscritos;
+  d.entrada.insert(d.entrada.end(), d.respostas.front().begin(), d.respostas.front().end());
+  d.respostas.pop_front();
+}
 inline int Abre(const char*, int) { return g_dispositivo.descritor; }
 inline int Fecha(int) { return 0; }
 inline ssize_t Le(int, void* b, size_t n) {
+  Libera();
   const size_t k = std::min(n, g_dispositivo.entrada.size());
   for (size_t i = 0; i < k; ++i) {
     static_cast<uint8_t*>(b)[i] = g_dispositivo.entrada.front();
@@ -40,10 +52,12 @@ inline ssize_t Le(int, void* b, size_t n) {
 inline ssize_t Escreve(int, const void* d, size_t n) {
   const uint8_t* p = static_cast<const uint8_t*>(d);
   g_dispositivo.escrito.insert(g_dispositivo.escrito.end(), p, p + n);
+  if (n > 1) ++g_dispositivo.quadrosEscritos;
   return static_cast<ssize_t>(n);
 }
 inline int Seleciona(int, fd_set* leitura, fd_set* escrita, fd_set*, timeval*) {
   if (escrita) return 1;
+  Libera();
   if (g_dispositivo.entrada.empty()) {
     FD_ZERO(leitura);
     return 0;
@@ -77,6 +91,12 @@ inline int32_t AbreDispositivoSimulado() {
 template <typename C>
 void Enfileira(const C& bytes) {
   g_dispositivo.entrada.insert(g_dispositivo.entrada.end(), bytes.begin(), bytes.end());
+}
+
+// The pinpad's answer to the next frame the library writes.
+template <typename C>
+void RespondeAoProximoQuadro(const C& bytes) {
+  g_dispositivo.respostas.emplace_back(bytes.begin(), bytes.end());
 }
 
 }  // namespace testlink
