@@ -414,11 +414,18 @@ int32_t TxMensagemSC5000(const uint8_t* quadro, int32_t tamanho) {
 
 namespace {
 
-// ETX, or SO when there is no ETX, among the held bytes; -1 for neither.
+// End byte of the first frame among the held bytes: the end marker of the kind
+// that began it (ETX after STX, SO after SI), so that a check byte equal to the
+// other kind's marker cannot end a frame early. -1 when no frame has ended yet.
 int32_t ProcuraFimSC5000() {
   const EstadoEnlace& e = LibState.enlace;
-  const int32_t etx = ProcuraByte(e.BufferRxPinPad, e.TamTotalRx, ETX);
-  return etx >= 0 ? etx : ProcuraByte(e.BufferRxPinPad, e.TamTotalRx, SO);
+  const uint8_t* const b = e.BufferRxPinPad;
+  int32_t inicio = 0;
+  while (inicio < e.TamTotalRx && b[inicio] != STX && b[inicio] != SI) ++inicio;
+  if (inicio >= e.TamTotalRx) return -1;
+  const uint8_t fim = b[inicio] == STX ? ETX : SO;
+  const int32_t i = ProcuraByte(b + inicio + 1, e.TamTotalRx - inicio - 1, fim);
+  return i < 0 ? -1 : inicio + 1 + i;
 }
 
 // Drops leading bytes until `aceita` holds for the first one or none is left.

@@ -7,8 +7,10 @@
 // bytes after SYN up to and including ETB. Every frame is acknowledged (ACK) or
 // rejected (NAK, resent up to 3 times).
 //
-// SC5000 frame: start byte (STX or SI), text, end byte (ETX or SO), then the XOR
-// of every byte after the start byte up to and including the end byte.
+// SC5000 frame: start byte (STX or SI), text, end byte (ETX after STX, SO after
+// SI), then the XOR of every byte after the start byte up to and including the
+// end byte. A received frame ends at the end byte of its own kind, so a check
+// byte that happens to equal the other kind's end byte is read as such.
 //
 // In host link mode no bytes go to the serial port: the message without SYN,
 // ETB and CRC (or the SC5000 text alone) goes through PinPadEscreve/PinPadLe.

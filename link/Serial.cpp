@@ -150,6 +150,15 @@ int32_t SerialAbre(int32_t* descritor, const char* porta, int32_t velocidade, ch
     std::fprintf(stderr, "Erro %d[%s] na abertura da %s\n", erro, std::strerror(erro), dispositivo);
     return fd;
   }
+  if (fd == 0) {
+    // Descriptor 0 (a process started with standard input closed) stands for
+    // "closed" in the port operations: such a port could never be closed or
+    // have its settings restored. Give it back untouched; PortaAbre reports
+    // the port error.
+    Sis().close(fd);
+    *descritor = 0;
+    return 0;
+  }
   *descritor = fd;
 
   termios config{};

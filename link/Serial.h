@@ -17,7 +17,8 @@
 // its settings untouched). `porta` is a port number counted from 1 ("1" is
 // /dev/ttyS0, "" too) or a device path; `velocidade` a baud rate or table index.
 // 8 data bits, no parity, 1 stop bit. PPCOMP_PORTERR when the device cannot be
-// opened (a line goes to standard error).
+// opened (a line goes to standard error), and when it could only be opened as
+// descriptor 0 (then it is closed again, its settings untouched).
 int32_t PortaAbre(const char* porta, int32_t velocidade);
 
 // Closes the pinpad port, restoring the settings it had before the open.
@@ -47,7 +48,10 @@ int32_t PortaAberta(int32_t descritor);
 // The device's settings are saved for SerialFecha. `opcoes` ("RTS=1;DTR=1;...")
 // is accepted and has no effect. Returns 0 and the descriptor in `*descritor`;
 // on failure `*descritor` = 0, the line "Erro %d[%s] na abertura da %s\n" on
-// standard error, and the negative result of the open.
+// standard error, and the negative result of the open. When the open gives
+// descriptor 0 (standard input was closed), the device is closed again with
+// its settings untouched and 0 is returned with `*descritor` = 0, which the
+// port operations take as not open.
 int32_t SerialAbre(int32_t* descritor, const char* porta, int32_t velocidade, char paridade, int32_t bitsDados,
                    int32_t bitsParada, const char* opcoes);
 

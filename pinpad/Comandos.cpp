@@ -90,6 +90,14 @@ int32_t Bloqueante(const char* codigo, std::initializer_list<Campo> campos, char
   return r;
 }
 
+// A blocking command refused before anything is sent leaves the library as
+// every blocking command does: nothing pending, so a PP_Abort after it sends
+// no CAN even when a Start command was pending before.
+int32_t RecusaBloqueante() {
+  LibState.comandos.AguardaResposta = 1;
+  return PPCOMP_BADPARAM;
+}
+
 // Start command: send and return; the answer is collected by polling.
 int32_t Inicia(const char* codigo, std::initializer_list<Campo> campos) {
   LibState.comandos.AguardaResposta = 0;
@@ -196,7 +204,7 @@ int32_t PP_Comp_Abort() {
 // ---- Blocking commands -----------------------------------------------------------
 
 int32_t PP_Comp_GetInfo(const char* indice, char* saida) {
-  if (!indice || !saida) return PPCOMP_BADPARAM;
+  if (!indice || !saida) return RecusaBloqueante();
   return Bloqueante("GIN", {{2, indice}}, saida, 256);
 }
 
@@ -209,22 +217,22 @@ int32_t PP_Comp_Display(const char* mensagem) {
 }
 
 int32_t PP_Comp_DisplayEx(const char* entrada) {
-  if (!entrada) return PPCOMP_BADPARAM;
+  if (!entrada) return RecusaBloqueante();
   return Bloqueante("DEX", {{3 + Contador(entrada, 0, 3), entrada}});
 }
 
 int32_t PP_Comp_EncryptBuffer(const char* entrada, char* saida) {
-  if (!entrada || !saida) return PPCOMP_BADPARAM;
+  if (!entrada || !saida) return RecusaBloqueante();
   return Bloqueante("ENB", {{51, entrada}}, saida, 16);
 }
 
 int32_t PP_Comp_GetDUKPT(const char* entrada, char* saida) {
-  if (!entrada || !saida) return PPCOMP_BADPARAM;
+  if (!entrada || !saida) return RecusaBloqueante();
   return Bloqueante("GDU", {{3, entrada}}, saida, 256);
 }
 
 int32_t PP_Comp_FinishChip(const char* entrada, const char* tags, char* saida) {
-  if (!entrada || !saida) return PPCOMP_BADPARAM;
+  if (!entrada || !saida) return RecusaBloqueante();
   const char* lista = tags ? tags : ListaVazia;
   int32_t a = Contador(entrada, 4, 3);
   int32_t b = Contador(entrada, 7 + 2 * a, 3);
@@ -232,19 +240,19 @@ int32_t PP_Comp_FinishChip(const char* entrada, const char* tags, char* saida) {
 }
 
 int32_t PP_Comp_TableLoadInit(const char* entrada) {
-  if (!entrada) return PPCOMP_BADPARAM;
+  if (!entrada) return RecusaBloqueante();
   return Bloqueante("TLI", {{12, entrada}});
 }
 
 int32_t PP_Comp_TableLoadRec(const char* entrada) {
-  if (!entrada) return PPCOMP_BADPARAM;
+  if (!entrada) return RecusaBloqueante();
   // A 2-digit record count, then records that each start with their own
   // 3-digit total length.
   int32_t registros = Contador(entrada, 0, 2);
   int32_t tamanho = 2;
   for (int32_t i = 0; i < registros; ++i) {
     tamanho += Contador(entrada, tamanho, 3);
-    if (tamanho > TamMaximoCampo) return PPCOMP_BADPARAM;  // do not read past what can be sent
+    if (tamanho > TamMaximoCampo) return RecusaBloqueante();  // do not read past what can be sent
   }
   return Bloqueante("TLR", {{tamanho, entrada}});
 }
@@ -252,25 +260,25 @@ int32_t PP_Comp_TableLoadRec(const char* entrada) {
 int32_t PP_Comp_TableLoadEnd() { return Bloqueante("TLE", {}); }
 
 int32_t PP_Comp_GetTimeStamp(const char* entrada, char* saida) {
-  if (!entrada || !saida) return PPCOMP_BADPARAM;
+  if (!entrada || !saida) return RecusaBloqueante();
   return Bloqueante("GTS", {{2, entrada}}, saida, 10);
 }
 
 int32_t PP_Comp_DefineWKPAN(const char* entrada, char* saida) {
-  if (!entrada) return PPCOMP_BADPARAM;
+  if (!entrada) return RecusaBloqueante();
   int32_t tamanho = entrada[0] == '1' ? 36 : 263;
   // The answer reaches the caller only for the '2' form of the request.
   return Bloqueante("DWK", {{tamanho, entrada}}, entrada[0] == '2' ? saida : nullptr, 264);
 }
 
 int32_t PP_Comp_ChipDirect(const char* entrada, char* saida) {
-  if (!entrada || !saida) return PPCOMP_BADPARAM;
+  if (!entrada || !saida) return RecusaBloqueante();
   int32_t tamanho = 5 + 2 * Contador(entrada, 2, 3) + (entrada[1] == '3' ? 33 : 0);
   return Bloqueante("CHP", {{tamanho, entrada}}, saida, 1000);
 }
 
 int32_t PP_Comp_ChangeParameter(const char* entrada) {
-  if (!entrada) return PPCOMP_BADPARAM;
+  if (!entrada) return RecusaBloqueante();
   return Bloqueante("CNG", {{2 + 2 * Contador(entrada, 0, 2), entrada}});
 }
 

@@ -1,6 +1,7 @@
 #include "pinpad/LibEMV.h"
 
 #include <dlfcn.h>
+#include <link.h>
 #include <unistd.h>
 
 #include <climits>
@@ -58,12 +59,18 @@ static_assert(std::size(TabelaSimbolosLibEMV) * sizeof(void*) == sizeof(FuncoesL
 constexpr char NomeLibEMV[] = "libemv.so";
 
 // Folder of the object that holds this code: the shared pinpad library, or the
-// executable when the library is linked statically. Empty when unknown.
+// executable when the library is linked statically. Empty when unknown. The
+// shared library's path is its entry in the loader's link map; the main
+// program's entry has no name (dladdr would answer argv[0] for it, which
+// whoever starts the program chooses), so its real path comes from
+// /proc/self/exe.
 bool DiretorioDaBiblioteca(char* dir, size_t tam) {
   Dl_info info{};
+  link_map* mapa = nullptr;
   char caminho[PATH_MAX] = {};
-  if (dladdr(reinterpret_cast<void*>(&CarregaLibEMV), &info) && info.dli_fname && info.dli_fname[0] == '/') {
-    std::snprintf(caminho, sizeof caminho, "%s", info.dli_fname);
+  if (dladdr1(reinterpret_cast<void*>(&CarregaLibEMV), &info, reinterpret_cast<void**>(&mapa), RTLD_DL_LINKMAP) &&
+      mapa && mapa->l_name && mapa->l_name[0] == '/') {
+    std::snprintf(caminho, sizeof caminho, "%s", mapa->l_name);
   } else {
     ssize_t n = readlink("/proc/self/exe", caminho, sizeof caminho - 1);
     if (n <= 0) return false;

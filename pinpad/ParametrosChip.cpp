@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <iterator>
 #include <string_view>
 
 #include "state/LibState.h"
@@ -15,11 +16,12 @@ namespace {
 
 char (&AreaChip())[3][TamParteAreaChip] { return LibState.chip.AreaChip; }
 
-// Hexadecimal characters a part of AreaChip holds: the count digits of part 2
-// and the terminator must still fit.
-constexpr size_t MaxHexParte = TamParteAreaChip - 4;
 // A TLV field's count has three digits: at most 999 bytes.
 constexpr size_t MaxBytesCampo = 999;
+// Hexadecimal characters of the longest tag list (511 bytes); a part of
+// AreaChip holds them with the count digits of part 2 and the terminator.
+constexpr size_t MaxHexParte = 2 * 511;
+static_assert(3 + MaxHexParte + 1 <= TamParteAreaChip);
 
 
 // The k count digits at `pos` of an answer of TamRespostaChip bytes; 0 when they
@@ -30,11 +32,13 @@ int ContaEm(const char* resposta, int pos, int k) {
 }
 
 // Hexadecimal characters of a count-prefixed list that are really there: the
-// count's 2N, cut at the first terminator and at `limite`, kept even.
+// count's 2N, cut at `limite` and at the first terminator, kept even. Nothing
+// past `limite` characters after the count is read: a count larger than the
+// data must not carry the scan beyond the caller's buffer.
 size_t CaracteresLista(const char* lista, size_t limite) {
   if (!lista || strnlen(lista, 3) < 3) return 0;
-  size_t n = 2 * static_cast<size_t>(DigitosParaInt(lista, 3));
-  n = std::min({n, strnlen(lista + 3, n), limite});
+  size_t n = std::min(2 * static_cast<size_t>(DigitosParaInt(lista, 3)), limite);
+  n = strnlen(lista + 3, n);
   return n & ~size_t{1};
 }
 
@@ -67,22 +71,42 @@ bool ListadoPeloChamador(uint32_t tag) {
 // application PAN, track 2 and track 1 equivalent data, contactless track 2.
 bool TagSensivel(uint32_t tag) { return tag == 0x5A || tag == 0x57 || tag == 0x56 || tag == 0x9F6B; }
 
-// First entry with a sensitive tag in d[ini, fim), descending into every
-// constructed entry. An entry whose length overruns its space is read on past its
+// Whether the walk for card data reads the value as further entries: every
+// constructed tag, and the dictionary's templates (80 among them).
+bool Descende(uint32_t tag) {
+  const uint32_t primeiro = tag > 0xFF ? tag >> 8 : tag;
+  return (primeiro & 0x20) != 0 || TagFormato(tag) == 5;
+}
+
+// First entry with a sensitive tag in d[0, total), descending into every
+// template at any depth. The open templates are kept on a stack of end offsets,
+// so the walk is bounded by the data alone (each level takes at least two
+// bytes). An entry whose length overruns its template is read on past its
 // length field, so nothing hides behind a wrong length. A sensitive entry whose
-// length cannot be trusted is taken to reach the end of the data.
-bool AchaSensivel(const uint8_t* d, size_t ini, size_t fim, size_t total, size_t& entrada, size_t& tamanho,
-                  int profundidade) {
-  size_t pos = ini;
-  while (pos < fim) {
+// length cannot be trusted is taken to reach the end of the data, and so is a
+// template nested deeper than a 999-byte field allows.
+bool AchaSensivel(const uint8_t* d, size_t total, size_t& entrada, size_t& tamanho) {
+  size_t fins[MaxBytesCampo / 2 + 2];
+  size_t nivel = 0;
+  fins[0] = total;
+  size_t pos = 0;
+  for (;;) {
+    size_t fim = fins[nivel];
+    if (pos >= fim) {
+      if (nivel == 0) return false;
+      --nivel;  // the template is done: its parent goes on from its end
+      pos = fim;
+      continue;
+    }
     size_t e = pos;
     uint32_t tag = d[pos++];
-    bool construido = (tag & 0x20) != 0;
     if ((tag & 0x1F) == 0x1F) {
-      if (pos >= fim) break;
+      if (pos >= fim) {
+        pos = fim;
+        continue;
+      }
       tag = tag << 8 | d[pos++];
     }
-    bool sensivel = TagSensivel(tag);
     size_t vl = 0;
     bool confiavel = false;
     if (pos < fim) {
@@ -99,18 +123,24 @@ bool AchaSensivel(const uint8_t* d, size_t ini, size_t fim, size_t total, size_t
       }
     }
     if (confiavel && pos + vl > fim) confiavel = false;
-    if (sensivel) {
+    if (TagSensivel(tag)) {
       entrada = e;
       tamanho = confiavel ? pos + vl - e : total - e;
       return true;
     }
     if (!confiavel) continue;  // unsupported or overrunning length: read on from here
-    if (construido && profundidade < 8 &&
-        AchaSensivel(d, pos, pos + vl, total, entrada, tamanho, profundidade + 1))
-      return true;
+    if (Descende(tag) && vl > 0) {
+      if (nivel + 1 >= std::size(fins)) {
+        // Deeper than any TLV field can nest: give up the rest of the data.
+        entrada = e;
+        tamanho = total - e;
+        return true;
+      }
+      fins[++nivel] = pos + vl;  // walk the value, then go on after it
+      continue;
+    }
     pos += vl;
   }
-  return false;
 }
 
 // Traces a count-prefixed list as bytes.
@@ -195,7 +225,7 @@ int FiltraTagsChip(std::span<char> resposta, int fim, int inicio) {
 
 size_t RemoveDadosCartao(uint8_t* dados, size_t n) {
   size_t entrada = 0, tamanho = 0;
-  while (AchaSensivel(dados, 0, n, n, entrada, tamanho, 0)) {
+  while (AchaSensivel(dados, n, entrada, tamanho)) {
     std::memmove(dados + entrada, dados + entrada + tamanho, n - entrada - tamanho);
     n -= tamanho;
   }

@@ -28,7 +28,8 @@ const char* ChipPreparaFinishChip(const char* tags);
 void ChipPosProcessaFinishChip(char* saida);
 
 // Clears AreaChip and keeps the two lists (count digits dropped); either may be
-// null. A list is cut at the characters actually present and at 1020 characters.
+// null. A list is cut at the characters actually present and at 1022 characters
+// (511 bytes, the longest list a 3-digit count allows callers to pass).
 void GuardaTagsChip(const char* tags, const char* tagsOpt);
 // Part 2 of AreaChip: the list of part `parte` (1 TagsOpt, 0 Tags) followed by
 // every fixed tag listed in neither part, with its 3-digit byte count in front.

@@ -46,12 +46,34 @@ TEST_F(ParametrosChip, ListasEnviadasLevamOsTagsFixosQueFaltam) {
   EXPECT_EQ(std::string(ChipPreparaFinishChip(nullptr)), "025" + fixos);
   EXPECT_EQ(std::string(ChipPreparaFinishChip("0")), "025" + fixos);  // too short to hold a count
 
-  // Lists longer than AreaChip's parts are cut there; the extended list still fits.
+  // Lists longer than the 511 bytes a count-prefixed list may carry are cut
+  // there; the extended list still fits with its terminator.
   std::string longa = "999" + std::string(1998, 'A');
   const char* l = ChipPreparaStartGoOnChip(longa.c_str(), longa.c_str());
-  EXPECT_EQ(std::strlen(l), 3u + 1020u);
-  EXPECT_EQ(std::string(l, 3), "510");
-  EXPECT_EQ(std::strlen(LibState.chip.AreaChip[0]), 1020u);
+  EXPECT_EQ(std::strlen(l), 3u + 1022u);
+  EXPECT_EQ(std::string(l, 3), "511");
+  EXPECT_EQ(std::strlen(LibState.chip.AreaChip[0]), 1022u);
+}
+
+// A list of the full 511 bytes is kept whole: its last tag is sent and its
+// entry reaches the caller.
+TEST_F(ParametrosChip, ListaDe511BytesGuardadaInteira) {
+  std::string hex;
+  for (int i = 0; i < 255; ++i) hex += "5F2A";
+  hex += "9A";  // 511 bytes
+  const std::string lista = Lista(hex);
+  ASSERT_EQ(lista.substr(0, 3), "511");
+  const std::string enviada = ChipPreparaStartGoOnChip(lista.c_str(), lista.c_str());
+  EXPECT_EQ(enviada, lista);  // no fixed tag fits behind it, the caller's list goes whole
+  EXPECT_EQ(std::string(LibState.chip.AreaChip[0]), hex);
+  EXPECT_EQ(std::string(LibState.chip.AreaChip[1]), hex);
+  EXPECT_EQ(std::string(ChipPreparaFinishChip(lista.c_str())), lista);
+
+  ChipPreparaStartGoOnChip(lista.c_str(), nullptr);
+  std::string resp = "000000" + std::string(36, '9') + Lista("9A03261210" "95050000008000") + "000";
+  auto r = Resposta(resp);
+  ChipPosProcessaGoOnChip(r.get());
+  EXPECT_EQ(std::string(r.get()), resp.substr(0, 42) + Lista("9A03261210") + "000");
 }
 
 TEST_F(ParametrosChip, FiltroDoGoOnChipGuardaSoOsTagsDoChamador) {
@@ -133,11 +155,52 @@ TEST(RemoveDadosCartao, EmQualquerProfundidade) {
       {"5A com forma de tamanho nao suportada", "9501FF5A8308411111111111111111", "9501FF"},
       {"5A cortado no fim", "9501FF5A08411111", "9501FF"},
       {"tamanho 81", "5A81084111111111111111", ""},
+      {"dentro de 80", "800A5A0841111111111111119501FF", "800A9501FF"},
+      {"57, 56 e 9F6B dentro de 80", "801B57094111111111111111D25603414243" "9F6B0411111111" "9F2701809501FF",
+       "801B9F2701809501FF"},
+      {"dentro de 80 dentro de 70", "700C800A5A084111111111111111", "700C800A"},
   };
   for (auto& c : casos) {
     auto v = Bytes(c.entrada);
     size_t n = RemoveDadosCartao(v.data(), v.size());
     EXPECT_EQ(Hex(v, n), c.esperado) << c.titulo;
+  }
+}
+
+// Tag and BER length of one entry around `valor` (hexadecimal).
+std::string Envolve(const char* tag, const std::string& valor) {
+  const size_t n = valor.size() / 2;
+  char c[32];
+  if (n < 0x80)
+    std::snprintf(c, sizeof c, "%02zX", n);
+  else if (n < 0x100)
+    std::snprintf(c, sizeof c, "81%02zX", n);
+  else
+    std::snprintf(c, sizeof c, "82%04zX", n);
+  return tag + std::string(c) + valor;
+}
+
+// Templates nested past any fixed depth: the walk is bounded by the data only.
+TEST(RemoveDadosCartao, TemplatesAninhadosSemLimiteDeProfundidade) {
+  const char* moldes[] = {"70", "80", "E1", "A5", "77", "BF0C"};
+  for (int profundidade : {8, 9, 10, 40, 200}) {
+    SCOPED_TRACE(profundidade);
+    const std::string sensiveis[] = {"5A084111111111111111", "5709411111111111111111", "5603414243", "9F6B0411111111"};
+    for (const std::string& sensivel : sensiveis) {
+      std::string dados = sensivel + "9501FF";
+      std::vector<std::string> cabecalhos;
+      for (int i = 0; i < profundidade; ++i) {
+        std::string e = Envolve(moldes[i % 6], dados);
+        cabecalhos.push_back(e.substr(0, e.size() - dados.size()));
+        dados = e;
+      }
+      std::string esperado;
+      for (auto it = cabecalhos.rbegin(); it != cabecalhos.rend(); ++it) esperado += *it;
+      esperado += "9501FF";
+      auto v = Bytes(dados);
+      size_t n = RemoveDadosCartao(v.data(), v.size());
+      EXPECT_EQ(Hex(v, n), esperado) << sensivel;
+    }
   }
 }
 

@@ -1,5 +1,6 @@
 // Loading libemv.so, the value identifiers of its operations, and the option parser.
 #include <gtest/gtest.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstring>
@@ -89,6 +90,47 @@ TEST_F(LibEMV, NuncaCarregaDoDiretorioCorrente) {
     EXPECT_EQ(CarregaLibEMV(), PPCOMP_NOFUNC) << '"' << dir << '"';
   }
   ASSERT_EQ(chdir(anterior), 0);
+}
+
+// Exit status of `programa` started with `argv0` as its argv[0].
+int ExecutaComArgv0(const std::string& programa, const std::string& argv0) {
+  pid_t pid = fork();
+  if (pid == 0) {
+    char* const argv[] = {const_cast<char*>(argv0.c_str()), nullptr};
+    execv(programa.c_str(), argv);
+    _exit(127);
+  }
+  int status = 0;
+  if (pid < 0 || waitpid(pid, &status, 0) != pid) return -1;
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+// Linked statically, the library looks beside the executable's real file,
+// whatever argv[0] says: an absolute argv[0] naming a folder that holds a
+// libemv.so chooses nothing.
+TEST(LibEMVEstatica, PastaDoExecutavelVemDoArquivoRealNaoDoArgv0) {
+  testutil::DiretorioTemp comStub, semStub;
+  const std::string ajudante = testutil::DiretorioProgramas() + "/AjudanteCaminhoLibEMV";
+  namespace fs = std::filesystem;
+  fs::copy_file(DiretorioEmvStub() + "/libemv.so", comStub.arquivo("libemv.so"));
+  for (const auto* dir : {&comStub, &semStub}) {
+    fs::copy_file(ajudante, dir->arquivo("ajudante"));
+    fs::permissions(dir->arquivo("ajudante"), fs::perms::owner_all);
+  }
+  struct Caso {
+    const char* titulo;
+    std::string programa;
+    std::string argv0;
+    int esperado;
+  } casos[] = {
+      {"ao lado da biblioteca, argv[0] relativo", comStub.arquivo("ajudante"), "ajudante", 0},
+      {"ao lado da biblioteca, argv[0] absoluto em outra pasta", comStub.arquivo("ajudante"),
+       semStub.arquivo("ajudante"), 0},
+      {"longe da biblioteca, argv[0] absoluto na pasta dela", semStub.arquivo("ajudante"),
+       comStub.arquivo("ajudante"), 1},
+      {"longe da biblioteca, argv[0] relativo", semStub.arquivo("ajudante"), "ajudante", 1},
+  };
+  for (const auto& c : casos) EXPECT_EQ(ExecutaComArgv0(c.programa, c.argv0), c.esperado) << c.titulo;
 }
 
 TEST_F(LibEMV, IniciaEContinuaUsamOsIdentificadoresDaOperacao) {

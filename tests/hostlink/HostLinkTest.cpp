@@ -5,14 +5,17 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "common/TestUtil.h"
+#include "emv/ApoioE2E.h"
 #include "link/CifraEnlace.h"
 #include "link/Enlace.h"
 #include "pinpad/pinpad.h"
+#include "pinpad/sc5000.h"
 #include "state/LibState.h"
 #include "tests/cipher/CriptoTestUtil.h"
 #include "tests/hostlink/HostTeste.h"
@@ -179,6 +182,115 @@ TEST_F(HostLink, HostFailuresGiveTheirCodes) {
     char info[200] = {};
     if (r == PPCOMP_OK) r = PP_GetInfo("00", info);
     EXPECT_EQ(r, c.esperado);
+    hostteste::HostComando(651, nullptr);
+  }
+}
+
+// Polls a Start operation until it ends (at most ~15 s).
+template <typename F>
+int32_t AteTerminar(F f) {
+  int32_t r = PPCOMP_PROCESSING;
+  for (int i = 0; i < 1500 && r == PPCOMP_PROCESSING; ++i) {
+    r = f();
+    if (r == PPCOMP_PROCESSING) usleep(10000);
+  }
+  return r;
+}
+
+// The SC5000 operations in host link mode: every text leaves enveloped under
+// code 753, the host carries it in an SC5000 frame, and the pinpad's answers
+// come back enveloped under 754.
+TEST_F(HostLink, SC5000ThroughTheHost) {
+  e2e::Simulador sim({"--sc5000", "--chave", "1=0123456789ABCDEFFEDCBA9876543210", "--teclas", "OK,CARTAO:300"});
+  ASSERT_TRUE(sim.ativo());
+  InstalaHost();
+  ASSERT_EQ(hostteste::HostComando(650, sim.dispositivo().c_str()), 0);  // the host's own link to the pinpad
+
+  char serie[17];
+  std::memset(serie, 'x', sizeof serie);
+  ASSERT_EQ(PP_SC5000_GetSerialNumber(serie), PPCOMP_OK);
+  EXPECT_STREQ(serie, "SIM0000000000001");
+
+  ASSERT_EQ(PP_SC5000_StartGetPIN("1", "1234567890123456", nullptr), PPCOMP_OK);
+  char bloco[17] = {};
+  ASSERT_EQ(AteTerminar([&] { return PP_SC5000_GetPIN(bloco); }), PPCOMP_OK);
+  EXPECT_EQ(std::strlen(bloco), 16u);
+
+  ASSERT_EQ(PP_StartGetCardCripto("2", "0123456789ABCDEF"), PPCOMP_OK);
+  char t1[PP_SC5000_TAM_TRILHA] = {}, t2[PP_SC5000_TAM_TRILHA] = {};
+  ASSERT_EQ(AteTerminar([&] { return PP_SC5000_GetCard(t1, t2); }), PPCOMP_OK);
+  EXPECT_STREQ(t2, "4761739001010010=311220100000");
+
+  // What the pinpad received are the library's texts, in their frames.
+  const auto rx = apoioe2e::Quadros(sim.log(), "RX SC5000");
+  ASSERT_GE(rx.size(), 4u);
+  EXPECT_EQ(rx[0].substr(1, 2), "06");
+  EXPECT_EQ(rx[1].substr(1, 6), "08#001");
+  EXPECT_EQ(rx[2].substr(1, 4), "Z62.");
+  EXPECT_EQ(rx[3].substr(1, 22), "Q42002" "0123456789ABCDEF");
+  // And no SC5000 text crossed the host in clear: the PIN entry text holds the
+  // card number, the card answer its tracks.
+  bool envio = false, resposta = false;
+  for (const auto& l : Linhas(testutil::LeArquivo(log_))) {
+    envio = envio || l.rfind("753 ", 0) == 0;
+    resposta = resposta || l.rfind("754 ", 0) == 0;
+    EXPECT_EQ(l.find("1234567890123456"), std::string::npos) << l;
+    EXPECT_EQ(l.find("4761739001010010"), std::string::npos) << l;
+  }
+  EXPECT_TRUE(envio);
+  EXPECT_TRUE(resposta);
+}
+
+// Hostile host answers to SC5000 operations: each ends with a code, inside the
+// caller's buffers.
+TEST_F(HostLink, SC5000HostileHostAnswers) {
+  e2e::Simulador sim({"--sc5000"});
+  ASSERT_TRUE(sim.ativo());
+  struct Caso {
+    const char* titulo;
+    std::string resposta;
+    int operacao;  // 0 serial number, 1 PIN, 2 card
+    int32_t esperado;
+  } casos[] = {
+      {"serie mais longa que qualquer buffer", "06" + std::string(1200, '9'), 0, PPCOMP_COMMERR},
+      {"serie de um caractere", "0", 0, PPCOMP_COMMERR},
+      {"outra resposta no lugar da serie", "71000412" + std::string(16, 'F'), 0, PPCOMP_COMMERR},
+      {"senha sem bloco", "71000412", 1, PPCOMP_COMMERR},
+      {"senha de tamanho zero", "7100" "00" "00" + std::string(16, 'F'), 1, PPCOMP_COMMERR},
+      {"cartao sem separador", "810" + std::string(600, '4'), 2, PPCOMP_COMMERR},
+      {"cartao com trilha maior que o buffer", "810" + std::string(300, '4') + "\x1C" "B4\x1C", 2, PPCOMP_COMMERR},
+  };
+  for (const auto& c : casos) {
+    SCOPED_TRACE(c.titulo);
+    FinalizaLibPinPad();
+    testutil::ResetaLibState();
+    InstalaHost();
+    ASSERT_EQ(hostteste::HostComando(650, sim.dispositivo().c_str()), 0);
+    struct {
+      char dados[PP_SC5000_TAM_TRILHA];
+      char guarda[8];
+    } a, b;
+    std::memset(&a, '#', sizeof a);
+    std::memset(&b, '#', sizeof b);
+    int32_t r = PPCOMP_OK;
+    if (c.operacao == 1) {
+      r = PP_SC5000_StartGetPIN("1", "1234567890123456", nullptr);
+    } else if (c.operacao == 2) {
+      r = PP_StartGetCardCripto("2", "0123456789ABCDEF");
+    }
+    ASSERT_EQ(r, PPCOMP_OK);
+    hostteste::Config cfg;
+    for (int i = 0; i < 3; ++i) cfg.chaves[i] = kChaves[i];
+    cfg.log = log_;
+    cfg.respostaSC5000 = c.resposta;
+    hostteste::Configura(cfg);
+    if (c.operacao == 0) r = PP_SC5000_GetSerialNumber(a.dados);
+    if (c.operacao == 1) r = PP_SC5000_GetPIN(a.dados);
+    if (c.operacao == 2) r = PP_SC5000_GetCard(a.dados, b.dados);
+    EXPECT_EQ(r, c.esperado);
+    EXPECT_EQ(std::string(a.guarda, 8), std::string(8, '#'));
+    EXPECT_EQ(std::string(b.guarda, 8), std::string(8, '#'));
+    PP_SC5000_Abort();
     hostteste::HostComando(651, nullptr);
   }
 }

@@ -16,7 +16,8 @@
 namespace hostteste {
 namespace {
 
-constexpr uint8_t SYN = 0x16, ETB = 0x17, ACK = 0x06, NAK = 0x15, CAN = 0x18;
+constexpr uint8_t SYN = 0x16, ETB = 0x17, ACK = 0x06, NAK = 0x15, CAN = 0x18, EOT = 0x04;
+constexpr uint8_t STX = 0x02, ETX = 0x03, SI = 0x0F, SO = 0x0E;
 
 // Function statics: the preloaded form configures the host from a load-time
 // constructor, which may run before this file's globals are built.
@@ -244,6 +245,68 @@ std::string RecebeQuadro(int ms) {
   return "";
 }
 
+// SC5000: the texts that select a key ("08") and ask for the serial number
+// ("06") travel between SI and SO, the others between STX and ETX; "08" is
+// acknowledged and then ended with EOT.
+int32_t EnviaSC5000(const std::string& texto) {
+  const bool si = texto.rfind("08", 0) == 0 || texto.rfind("06", 0) == 0;
+  std::string quadro(1, static_cast<char>(si ? SI : STX));
+  quadro += texto;
+  quadro += static_cast<char>(si ? SO : ETX);
+  uint8_t lrc = 0;
+  for (size_t i = 1; i < quadro.size(); ++i) lrc ^= static_cast<uint8_t>(quadro[i]);
+  quadro += static_cast<char>(lrc);
+  const bool esperaEot = texto.rfind("08", 0) == 0;
+  for (int tentativa = 0; tentativa < 3; ++tentativa) {
+    Recebidos().clear();
+    if (!Escreve(quadro)) return -1;
+    bool ack = false;
+    for (int espera = 0; espera < 40; ++espera) {
+      if (!Le(100)) return -1;
+      while (!Recebidos().empty()) {
+        const uint8_t c = static_cast<uint8_t>(Recebidos()[0]);
+        Recebidos().erase(0, 1);
+        if (c == ACK && !esperaEot) return 0;
+        if (c == ACK) ack = true;
+        if (c == EOT) return esperaEot ? 0 : -1;
+        if (c == NAK) break;
+      }
+      if (!ack && espera >= 20) break;
+    }
+  }
+  return -1;
+}
+
+// A complete SC5000 frame from the pinpad within about `ms`, acknowledged;
+// "\x04" for a lone EOT (the pinpad cancelled), "" when nothing came.
+std::string RecebeSC5000(int ms) {
+  for (int passo = 0; passo <= ms / 50; ++passo) {
+    std::string& r = Recebidos();
+    size_t i = r.find_first_of(std::string{static_cast<char>(STX), static_cast<char>(SI), static_cast<char>(EOT)});
+    if (i != std::string::npos) {
+      r.erase(0, i);
+      if (static_cast<uint8_t>(r[0]) == EOT) {
+        r.erase(0, 1);
+        return std::string(1, static_cast<char>(EOT));
+      }
+      const char fim = static_cast<char>(static_cast<uint8_t>(r[0]) == STX ? ETX : SO);
+      size_t f = r.find(fim, 1);
+      if (f != std::string::npos && f + 1 < r.size()) {
+        uint8_t lrc = 0;
+        for (size_t k = 1; k <= f; ++k) lrc ^= static_cast<uint8_t>(r[k]);
+        const bool bom = lrc == static_cast<uint8_t>(r[f + 1]);
+        const std::string texto = r.substr(1, f - 1);
+        r.erase(0, f + 2);
+        Escreve(std::string(1, static_cast<char>(bom ? ACK : NAK)));
+        if (bom) return texto;
+        continue;
+      }
+    }
+    if (!Le(50)) return "";
+  }
+  return "";
+}
+
 std::string FormaResposta(const std::string& m) {
   std::string chaves[3] = {Cfg().chaves[0], Cfg().chaves[1], Cfg().chaves[2]};
   if (Cfg().falha == Falha::OutrasChaves) chaves[2] = "0000000000000000";
@@ -322,12 +385,13 @@ int32_t HostComando(int32_t operacao, const char* texto) {
     case 652:
       if (g_fd >= 0) Escreve(std::string(1, static_cast<char>(CAN)));
       return 0;
-    case 653: {
+    case 653:
+    case 753: {
       Registra(operacao, texto ? texto : "");
       if (Cfg().falha == Falha::FalhaEnvio || g_fd < 0 || texto == nullptr) return -1;
       std::string mensagem;
       if (!Abre(texto, Cfg().chaves, mensagem)) return -1;
-      return EnviaQuadro(mensagem);
+      return operacao == 653 ? EnviaQuadro(mensagem) : EnviaSC5000(mensagem);
     }
     default:
       return -1;
@@ -337,9 +401,15 @@ int32_t HostComando(int32_t operacao, const char* texto) {
 int32_t HostRecebe(int32_t, int32_t operacao, int32_t, int32_t capacidade, uint8_t*, char* buffer) {
   buffer[0] = '\0';
   if (Cfg().falha == Falha::Cancela) return -13;
-  if (operacao != 654 || g_fd < 0) return -1;
-  const std::string resposta = RecebeQuadro(100);
+  if ((operacao != 654 && operacao != 754) || g_fd < 0) return -1;
+  std::string resposta;
+  if (operacao == 754 && !Cfg().respostaSC5000.empty()) {
+    resposta.swap(Cfg().respostaSC5000);
+  } else {
+    resposta = operacao == 654 ? RecebeQuadro(100) : RecebeSC5000(100);
+  }
   if (resposta.empty()) return 0;
+  if (operacao == 754 && resposta == std::string(1, static_cast<char>(EOT))) return -13;
   const std::string forma = FormaResposta(resposta);
   Registra(operacao, forma);
   if (static_cast<int32_t>(forma.size()) > capacidade) return -1;

@@ -1,8 +1,9 @@
 #pragma once
 // A host application for host link mode, for tests: it opens each message the
 // library hands it (with its own triple-DES code on OpenSSL, not the library's),
-// carries it to the pinpad (simpinpad) over the pty in a serial frame, and
-// envelopes the pinpad's answers back. It can also misbehave on purpose.
+// carries it to the pinpad (simpinpad) over the pty in a serial frame (an SC5000
+// frame for the SC5000 codes 753 and 754), and envelopes the pinpad's answers
+// back. It can also misbehave on purpose.
 #include <cstdint>
 #include <string>
 
@@ -20,6 +21,8 @@ struct Config {
   bool otimizada = false;  // answers in the optimised form instead of whole envelopes
   Falha falha = Falha::Nenhuma;
   std::string log;  // file receiving "<code> <text>" per exchanged text ("" = none)
+  // When set, the next SC5000 answer (754) is this text instead of the pinpad's.
+  std::string respostaSC5000;
 };
 
 void Configura(const Config& config);

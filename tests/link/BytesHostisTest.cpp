@@ -204,14 +204,19 @@ TEST_F(BytesHostis, SC5000FramesEndWithKnownCodesInsideTheBuffer) {
     const int pecas = 1 + static_cast<int>(g() % 4);
     for (int i = 0; i < pecas; ++i) {
       Bytes q;
-      switch (g() % 4) {
+      switch (g() % 5) {
         case 0:
           q.assign(g() % 200, 0);
           for (auto& c : q) c = static_cast<uint8_t>(g());
           break;
         case 1: q = {kEOT}; break;
+        case 2:  // start and end markers of different kinds: no frame ends there
+          q = QuadroSC5000(TextoAleatorio(g, g() % 60), g() % 2 ? kSTX : kSI, 0);
+          q[q.size() - 2] = q[0] == kSTX ? kSO : kETX;
+          break;
         default: {
-          q = QuadroSC5000(TextoAleatorio(g, g() % 60), g() % 2 ? kSTX : kSI, g() % 2 ? kETX : kSO);
+          const bool stx = g() % 2;
+          q = QuadroSC5000(TextoAleatorio(g, g() % 60), stx ? kSTX : kSI, stx ? kETX : kSO);
           if (g() % 3 == 0) q.back() ^= 0x20;
         }
       }

@@ -231,11 +231,14 @@ size_t QuadroCompleto(const Bytes& b) {
   return 0;
 }
 
+// A frame ends at the end marker of its own kind; the check byte follows.
 size_t QuadroSC5000Completo(const Bytes& b) {
   size_t i = 0;
   while (i < b.size() && b[i] != kSTX && b[i] != kSI) ++i;
+  if (i >= b.size()) return 0;
+  const uint8_t fim = b[i] == kSTX ? kETX : kSO;
   for (size_t j = i + 1; j < b.size(); ++j)
-    if (b[j] == kETX || b[j] == kSO) return j + 1 < b.size() ? j + 2 : 0;
+    if (b[j] == fim) return j + 1 < b.size() ? j + 2 : 0;
   return 0;
 }
 

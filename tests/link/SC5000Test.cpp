@@ -1,6 +1,7 @@
 // SC5000 framing over a pty with a scripted pinpad.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <functional>
 #include <string_view>
@@ -8,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "DispositivoSimulado.h"
 #include "Fixtura.h"
 #include "link/Enlace.h"
 
@@ -155,6 +157,52 @@ TEST_F(SC5000, OversizeTextIsRefusedBeforeSending) {
   const std::string enorme(1298, 'T');
   EXPECT_EQ(PinPadEnviaSC5000(enorme.c_str(), Enlace::STX, Enlace::ETX), PPCOMP_BADPARAM);
   EXPECT_TRUE(peer.Recebido().empty());
+}
+
+// A frame ends at the end marker of its own kind (STX..ETX, SI..SO), and the
+// check byte follows whatever its value: an SI/SO frame whose check byte is
+// 0x03 (ETX) or an STX/ETX frame whose check byte is 0x0E (SO) is whole.
+TEST(SC5000Quadro, EndMarkerOfTheFramesOwnKind) {
+  // A text of the given start whose check byte comes out as `lrc`.
+  auto ComLrc = [](std::string base, uint8_t inicio, uint8_t fim, uint8_t lrc) {
+    for (char a = '!'; a <= '~'; ++a)
+      for (char b = '!'; b <= '~'; ++b) {
+        const std::string t = base + a + b;
+        if (QuadroSC5000(t, inicio, fim).back() == lrc) return t;
+      }
+    return std::string();
+  };
+  const std::string serie = ComLrc("06SIM0000000000", kSI, kSO, kETX);
+  const std::string cartao = ComLrc("81;4111111111111111=2612", kSTX, kETX, kSO);
+  ASSERT_FALSE(serie.empty());
+  ASSERT_FALSE(cartao.empty());
+  struct Caso {
+    const char* titulo;
+    Bytes linha;
+    std::vector<std::string> textos;
+  } casos[] = {
+      {"SI/SO com byte de verificacao ETX", QuadroSC5000(serie, kSI, kSO), {serie}},
+      {"STX/ETX com byte de verificacao SO", QuadroSC5000(cartao, kSTX, kETX), {cartao}},
+      {"os dois em seguida", Concatena({QuadroSC5000(serie, kSI, kSO), QuadroSC5000(cartao, kSTX, kETX)}),
+       {serie, cartao}},
+      {"lixo antes", Concatena({DeTexto("xy"), QuadroSC5000(serie, kSI, kSO)}), {serie}},
+  };
+  for (const auto& c : casos) {
+    SCOPED_TRACE(c.titulo);
+    testutil::ResetaLibState();
+    ASSERT_EQ(AbreDispositivoSimulado(), PPCOMP_OK);
+    Enfileira(c.linha);
+    for (const std::string& esperado : c.textos) {
+      char texto[64] = {};
+      int32_t tam = -1;
+      ASSERT_EQ(PinPadRecebeSC5000(1, texto, sizeof texto, &tam), PPCOMP_OK);
+      EXPECT_EQ(std::string(texto, static_cast<size_t>(tam)), esperado);
+    }
+    // Every frame was acknowledged, none refused.
+    EXPECT_EQ(g_dispositivo.escrito, Bytes(c.textos.size(), kACK));
+    PortaFecha();
+  }
+  testutil::ResetaLibState();
 }
 
 }  // namespace

@@ -155,6 +155,59 @@ TEST(PortaAbre, ClosedPortOperations) {
   EXPECT_EQ(LibState.serial.TimeoutEscritaSerial, -1);
 }
 
+// A process started with standard input closed gets descriptor 0 from the
+// open. The port cannot live there (0 means closed), so the open fails with
+// PPCOMP_PORTERR; the device must not stay open, nor keep changed settings.
+namespace descritorzero {
+struct Estado {
+  termios atual{};
+  bool aberto = false;
+  int fechamentos = 0;
+} g;
+int Abre(const char*, int) {
+  g.aberto = true;
+  return 0;
+}
+int Fecha(int fd) {
+  if (fd == 0 && g.aberto) {
+    g.aberto = false;
+    ++g.fechamentos;
+  }
+  return 0;
+}
+int LeConfig(int, termios* t) {
+  *t = g.atual;
+  return 0;
+}
+int AplicaConfig(int fd, int, const termios* t) {
+  if (fd == 0 && g.aberto) g.atual = *t;
+  return 0;
+}
+int Descarta(int, int) { return 0; }
+}  // namespace descritorzero
+
+TEST(PortaAbre, DescriptorZeroIsClosedWithItsSettingsIntact) {
+  testutil::ResetaLibState();
+  namespace dz = descritorzero;
+  dz::g = {};
+  dz::g.atual.c_lflag = ICANON | ECHO;
+  dz::g.atual.c_cflag = B1200 | CS7;
+  const termios original = dz::g.atual;
+  const ChamadasSerial& real = SerialChamadasPadrao();
+  const ChamadasSerial tabela = {dz::Abre,     dz::Fecha,        real.read,     real.write,    real.select,
+                                 dz::LeConfig, dz::AplicaConfig, dz::Descarta, real.nanosleep, real.clock_gettime};
+  LibState.serial.Chamadas = &tabela;
+  EXPECT_EQ(PortaAbre("/dev/pinpad", 19200), PPCOMP_PORTERR);
+  EXPECT_EQ(LibState.serial.PortaPinPad, 0);
+  EXPECT_FALSE(dz::g.aberto);
+  EXPECT_EQ(dz::g.fechamentos, 1);
+  EXPECT_EQ(dz::g.atual.c_lflag, original.c_lflag);
+  EXPECT_EQ(dz::g.atual.c_cflag, original.c_cflag);
+  // Nothing is left for a later close to act on.
+  EXPECT_EQ(PortaFecha(), PPCOMP_NOTOPEN);
+  testutil::ResetaLibState();
+}
+
 using PortaLeTest = LinkPty;
 
 TEST_F(PortaLeTest, ReadsWhatCameAndTimesOut) {

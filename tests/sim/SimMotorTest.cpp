@@ -104,6 +104,34 @@ TEST(SimProtocolo, RecebedorFlagsBadChecksAndSkipsEtbInsideData) {
   EXPECT_EQ(so.Proximo().tipo, sim::TipoEvento::Lixo);
 }
 
+// The simulator's own SC5000 scanner ends a frame at the end marker of the kind
+// that began it: a check byte equal to the other kind's end marker is a check
+// byte.
+TEST(SimProtocolo, RecebedorEndsSC5000FramesAtTheirOwnEndMarker) {
+  auto ComLrc = [](unsigned char inicio, const std::string& base, unsigned char fim, unsigned char lrc) {
+    for (char a = '!'; a <= '~'; ++a)
+      for (char b = '!'; b <= '~'; ++b) {
+        std::string q = sim::MontaQuadroSC5000(inicio, base + a + b, fim);
+        if (static_cast<unsigned char>(q.back()) == lrc) return q;
+      }
+    return std::string();
+  };
+  const std::string si = ComLrc(sim::SI, "08#0", sim::SO, sim::ETX);
+  const std::string stx = ComLrc(sim::STX, "Q4200", sim::ETX, sim::SO);
+  ASSERT_FALSE(si.empty());
+  ASSERT_FALSE(stx.empty());
+  sim::Recebedor rx(true);
+  const std::string tudo = si + stx;
+  rx.Acrescenta(tudo.data(), tudo.size());
+  auto ev = rx.Proximo();
+  EXPECT_EQ(ev.tipo, sim::TipoEvento::SC5000);
+  EXPECT_EQ(ev.bytes, si);
+  ev = rx.Proximo();
+  EXPECT_EQ(ev.tipo, sim::TipoEvento::SC5000);
+  EXPECT_EQ(ev.bytes, stx);
+  EXPECT_TRUE(rx.Vazio());
+}
+
 // Published DES and two-key triple-DES known answers.
 struct Vetor {
   const char* titulo;

@@ -1,0 +1,102 @@
+#pragma once
+// A pinpad device behind the serial driver's system-call table, for tests that
+// need no real terminal: reads hand out queued bytes, writes are recorded,
+// sleeps return at once and the clock moves 10 ms per look.
+#include <sys/select.h>
+#include <termios.h>
+#include <time.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <deque>
+#include <vector>
+
+#include "link/Serial.h"
+#include "state/LibState.h"
+
+namespace testlink {
+
+struct DispositivoSimulado {
+  std::deque<uint8_t> entrada;   // bytes the pinpad will send
+  std::vector<uint8_t> escrito;  // bytes the library wrote
+  // Answers held back until the library has written a frame: each write of more
+  // than one byte (a frame's body) releases the next one once `entrada` is empty.
+  std::deque<std::vector<uint8_t>> respostas;
+  int quadrosEscritos = 0;
+  int64_t relogioNs = 1'000'000'000;
+  int descritor = 77;            // what open returns
+};
+
+inline DispositivoSimulado g_dispositivo;
+
+namespace simulado {
+inline void Libera() {
+  DispositivoSimulado& d = g_dispositivo;
+  if (!d.entrada.empty() || d.quadrosEscritos == 0 || d.respostas.empty()) return;
+  --d.quadrosEscritos;
+  d.entrada.insert(d.entrada.end(), d.respostas.front().begin(), d.respostas.front().end());
+  d.respostas.pop_front();
+}
+inline int Abre(const char*, int) { return g_dispositivo.descritor; }
+inline int Fecha(int) { return 0; }
+inline ssize_t Le(int, void* b, size_t n) {
+  Libera();
+  const size_t k = std::min(n, g_dispositivo.entrada.size());
+  for (size_t i = 0; i < k; ++i) {
+    static_cast<uint8_t*>(b)[i] = g_dispositivo.entrada.front();
+    g_dispositivo.entrada.pop_front();
+  }
+  return static_cast<ssize_t>(k);
+}
+inline ssize_t Escreve(int, const void* d, size_t n) {
+  const uint8_t* p = static_cast<const uint8_t*>(d);
+  g_dispositivo.escrito.insert(g_dispositivo.escrito.end(), p, p + n);
+  if (n > 1) ++g_dispositivo.quadrosEscritos;
+  return static_cast<ssize_t>(n);
+}
+inline int Seleciona(int, fd_set* leitura, fd_set* escrita, fd_set*, timeval*) {
+  if (escrita) return 1;
+  Libera();
+  if (g_dispositivo.entrada.empty()) {
+    FD_ZERO(leitura);
+    return 0;
+  }
+  return 1;
+}
+inline int LeConfig(int, termios*) { return 0; }
+inline int AplicaConfig(int, int, const termios*) { return 0; }
+inline int Descarta(int, int) { return 0; }
+inline int Dorme(const timespec*, timespec*) { return 0; }
+inline int Relogio(clockid_t, timespec* ts) {
+  g_dispositivo.relogioNs += 10'000'000;
+  ts->tv_sec = static_cast<time_t>(g_dispositivo.relogioNs / 1'000'000'000);
+  ts->tv_nsec = static_cast<long>(g_dispositivo.relogioNs % 1'000'000'000);
+  return 0;
+}
+}  // namespace simulado
+
+inline constexpr ChamadasSerial kDispositivoSimulado = {
+    simulado::Abre,      simulado::Fecha,        simulado::Le,       simulado::Escreve, simulado::Seleciona,
+    simulado::LeConfig,  simulado::AplicaConfig, simulado::Descarta, simulado::Dorme,   simulado::Relogio};
+
+// A fresh device installed in LibState (which the caller has reset) and the
+// pinpad port opened on it.
+inline int32_t AbreDispositivoSimulado() {
+  g_dispositivo = DispositivoSimulado{};
+  LibState.serial.Chamadas = &kDispositivoSimulado;
+  return PortaAbre("/simulado", 19200);
+}
+
+template <typename C>
+void Enfileira(const C& bytes) {
+  g_dispositivo.entrada.insert(g_dispositivo.entrada.end(), bytes.begin(), bytes.end());
+}
+
+// The pinpad's answer to the next frame the library writes.
+template <typename C>
+void RespondeAoProximoQuadro(const C& bytes) {
+  g_dispositivo.respostas.emplace_back(bytes.begin(), bytes.end());
+}
+
+}  // namespace testlink
