@@ -123,7 +123,7 @@ TEST(SimPty, ToolRoadWithScriptedOperatorAndLog) {
 TEST(SimPty, EveryCommandAnswersItsLayout) {
   Simulador s({"--atraso-tecla", "0", "--pan", "4111111111111111"});
   ASSERT_TRUE(s.Iniciou());
-  const std::string gpn = "1" "02" + std::string(32, '0') + "16" "4111111111111111   " "1" "0412" +
+  const std::string gpn = std::string("1" "02").append(32, '0') + "16" "4111111111111111   " "1" "0412" +
                           std::string("SENHA:") + std::string(26, ' ');
   std::string gcr = "00" "99" "000000001000" "261210" "120000" "0000000000" "00";
   const std::string goc1 = std::string(83, '0') + "000";
@@ -142,10 +142,10 @@ TEST(SimPty, EveryCommandAnswersItsLayout) {
       {"GPN", {gpn}, 0, {36}},
       {"GPN", {gpn.substr(0, 40)}, 11, {}},
       {"CKE", {"111"}, 0, {3}},
-      {"ENB", {"008" + std::string(32, '0') + "1122334455667788"}, 0, {16}},
+      {"ENB", {std::string("008").append(32, '0') + "1122334455667788"}, 0, {16}},
       {"ENB", {"0"}, 11, {}},
       {"GDU", {"302"}, 0, {20}},
-      {"RMC", {"RETIRE O CARTAO" + std::string(17, ' ')}, 0, {}},
+      {"RMC", {std::string("RETIRE O CARTAO").append(17, ' ')}, 0, {}},
       {"GCR", {gcr}, 0, {307}},
       {"GOC", {goc1, "0029F26", "00195"}, 0, {45 + 36 + 3}},
       {"GOC", {goc1}, 11, {}},
@@ -156,8 +156,8 @@ TEST(SimPty, EveryCommandAnswersItsLayout) {
       {"TLE", {}, 0, {}},
       {"GTS", {"01"}, 0, {10}},
       {"GTS", {"02"}, 0, {10}},
-      {"DWK", {"1" + std::string(35, '0')}, 0, {}},
-      {"DWK", {"2" + std::string(262, '0')}, 0, {264}},
+      {"DWK", {std::string("1").append(35, '0')}, 0, {}},
+      {"DWK", {std::string("2").append(262, '0')}, 0, {264}},
       {"GEN", {"01004ABCD"}, 0, {4}},
       {"CHP", {"02002A4B0"}, 0, {7}},
       {"CNG", {"01AB"}, 0, {}},
