@@ -27,34 +27,40 @@ bool BufferSujo::IntactoDesde(size_t de) const {
   return true;
 }
 
+namespace {
+
+// Never destroyed: targets and exit handlers may still use it at exit.
+std::string* pastaTrabalho = nullptr;
+bool pastaFixa = false;
+
+void RemovePastaTrabalho() {
+  LimpaPastaTrabalho();
+  rmdir(pastaTrabalho->c_str());
+}
+
+}  // namespace
+
 const std::string& PastaTrabalho() {
-  static const std::string pasta = [] {
-    // FUZZ_PASTA names a folder to use and keep (to collect the trace files a
-    // run writes, as seeds for the trace decoder).
-    if (const char* fixa = std::getenv("FUZZ_PASTA"); fixa && *fixa) {
-      if (chdir(fixa) != 0) std::abort();
-      return std::string(fixa);
-    }
+  if (pastaTrabalho) return *pastaTrabalho;
+  // FUZZ_PASTA names a folder to use and keep (to collect the trace files a
+  // run writes, as seeds for the trace decoder).
+  if (const char* fixa = std::getenv("FUZZ_PASTA"); fixa && *fixa) {
+    pastaTrabalho = new std::string(fixa);
+    pastaFixa = true;
+  } else {
     const char* base = std::getenv("TMPDIR");
     std::string modelo = std::string(base && *base ? base : "/tmp") + "/pinpadfuzz.XXXXXX";
     if (!mkdtemp(modelo.data())) std::abort();
-    if (chdir(modelo.c_str()) != 0) std::abort();
-    // The folder goes when the process ends.
-    static struct Remove {
-      std::string p;
-      ~Remove() {
-        LimpaPastaTrabalho();
-        rmdir(p.c_str());
-      }
-    } remove{modelo};
-    return modelo;
-  }();
-  return pasta;
+    pastaTrabalho = new std::string(modelo);
+    std::atexit(RemovePastaTrabalho);
+  }
+  if (chdir(pastaTrabalho->c_str()) != 0) std::abort();
+  return *pastaTrabalho;
 }
 
 void LimpaPastaTrabalho() {
-  const std::string& pasta = PastaTrabalho();
-  if (const char* fixa = std::getenv("FUZZ_PASTA"); fixa && *fixa) return;
+  if (!pastaTrabalho || pastaFixa) return;
+  const std::string& pasta = *pastaTrabalho;
   DIR* d = opendir(pasta.c_str());
   if (!d) return;
   while (dirent* e = readdir(d)) {
@@ -146,8 +152,10 @@ int FClock(clockid_t, timespec* agora) {
   return 0;
 }
 
-constexpr ChamadasSerial kChamadasFuzz = {FOpen,       FClose,     FRead,      FWrite, FSelect, FTcgetattr,
-                                          FTcsetattr, FTcflush, FNanosleep, FClock};
+int FYield() { return 0; }
+
+constexpr ChamadasSerial kChamadasFuzz = {FOpen,    FClose,     FRead,  FWrite, FSelect, FTcgetattr, FTcsetattr,
+                                          FTcflush, FNanosleep, FClock, FYield};
 
 }  // namespace
 

@@ -36,13 +36,17 @@ if ! command -v clang++ >/dev/null || ! command -v python3 >/dev/null ||
 fi
 
 dir=${BUILD_DIR:-build-fuzz}
+mkdir -p "$dir"
+# Absolute paths: the targets work in a folder of their own.
+dir=$(cd "$dir" && pwd)
+corpora=$raiz/fuzz/corpus
 cmake -S . -B "$dir" -G Ninja -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
   -DPINPAD_FUZZ=ON -DPINPAD_TESTS=OFF -DPINPAD_BENCH=OFF >/dev/null
 cmake --build "$dir" -j "$(nproc)" --target fuzz_todos
 
 alvos=("$@")
 if [ ${#alvos[@]} -eq 0 ]; then
-  for c in fuzz/corpus/*/; do alvos+=("$(basename "$c")"); done
+  for c in "$corpora"/*/; do alvos+=("$(basename "$c")"); done
 fi
 
 # The seeds, rebuilt from the worked frames, join every run.
@@ -63,11 +67,13 @@ for a in "${alvos[@]}"; do
   log="$dir/log-$a.txt"
   if [ $minimiza = 1 ]; then
     novo=$(mktemp -d)
-    "$bin" -merge=1 -dict=fuzz/dicionario.dict "$novo" fuzz/corpus/"$a" "$dir/sementes/$a" "$trabalho" >"$log" 2>&1
-    rm -rf fuzz/corpus/"$a"
-    mv "$novo" fuzz/corpus/"$a"
-    chmod 755 fuzz/corpus/"$a"
-    echo "$a: $(ls fuzz/corpus/"$a" | wc -l) entradas" | tee -a "$resumo"
+    "$bin" -merge=1 -dict="$raiz/fuzz/dicionario.dict" "$novo" "$corpora/$a" "$dir/sementes/$a" "$trabalho" >"$log" 2>&1
+    # Past findings stay whatever coverage they add.
+    cp "$corpora/$a"/regressao-* "$novo"/ 2>/dev/null || true
+    rm -rf "$corpora/$a"
+    mv "$novo" "$corpora/$a"
+    chmod 755 "$corpora/$a"
+    echo "$a: $(ls "$corpora/$a" | wc -l) entradas" | tee -a "$resumo"
     continue
   fi
   limite=(-max_total_time="$segundos")
@@ -75,12 +81,12 @@ for a in "${alvos[@]}"; do
   set +e
   # shellcheck disable=SC2086
   "$bin" "${limite[@]}" -timeout=20 -rss_limit_mb=2048 -max_len=4096 -print_final_stats=1 \
-    -dict=fuzz/dicionario.dict -artifact_prefix="$achados/" ${FUZZ_OPCOES:-} \
-    "$trabalho" fuzz/corpus/"$a" "$dir/sementes/$a" >"$log" 2>&1
+    -dict="$raiz/fuzz/dicionario.dict" -artifact_prefix="$achados/" ${FUZZ_OPCOES:-} \
+    "$trabalho" "$corpora/$a" "$dir/sementes/$a" >"$log" 2>&1
   rc=$?
   set -e
-  execs=$(grep -o 'stat::number_of_executed_units: [0-9]*' "$log" | tail -1 | awk '{print $2}')
-  cov=$(grep -oE '(DONE|pulse|NEW|REDUCE|INITED) +cov: [0-9]+ ft: [0-9]+' "$log" | tail -1 | awk '{print $3, $5}')
+  execs=$(grep -o 'stat::number_of_executed_units: [0-9]*' "$log" | tail -1 | awk '{print $2}' || true)
+  cov=$(grep -oE '(DONE|pulse|NEW|REDUCE|INITED) +cov: [0-9]+ ft: [0-9]+' "$log" | tail -1 | awk '{print $3 "/" $5}' || true)
   if [ $rc = 0 ]; then estado=ok; else estado="ACHADO (rc=$rc, ver $log)"; falhas=$((falhas + 1)); fi
   printf '%-12s execucoes=%-10s cov/ft=%-12s %s\n' "$a" "${execs:-?}" "${cov:-?}" "$estado" | tee -a "$resumo"
 done

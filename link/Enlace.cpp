@@ -1,6 +1,7 @@
 #include "link/Enlace.h"
 
 #include <array>
+#include <cctype>
 #include <climits>
 #include <cstring>
 
@@ -318,6 +319,12 @@ int32_t PinPadRecebeRespostaV(int32_t aguarda, char* comando, va_list campos) {
     std::memcpy(comando, texto, 3);
     comando[3] = '\0';
   }
+  // The status is three decimal digits. Anything else there is a damaged
+  // answer: read as digits, "   " would be success and "00A" a request to poll
+  // again. A notification is one whatever its status holds.
+  const bool notificacao = std::memcmp(texto, "NTM", 3) == 0;
+  if (!notificacao && !(std::isdigit(texto[3]) && std::isdigit(texto[4]) && std::isdigit(texto[5])))
+    return falha(PPCOMP_COMMERR);
   int32_t status = static_cast<int32_t>(DigitosParaInt(reinterpret_cast<const char*>(texto) + 3, 3));
 
   // Every output buffer starts zeroed to its capacity.
@@ -349,7 +356,7 @@ int32_t PinPadRecebeRespostaV(int32_t aguarda, char* comando, va_list campos) {
     pos += tamCampo;
   }
 
-  if (std::memcmp(texto, "NTM", 3) == 0) status = PPCOMP_NOTIFY;
+  if (notificacao) status = PPCOMP_NOTIFY;
   ConsomeRx(tamanho);
 
   if (!aguarda && (status == PPCOMP_PROCESSING || status == PPCOMP_NOTIFY))

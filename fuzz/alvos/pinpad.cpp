@@ -34,7 +34,11 @@ int32_t HostRecebe(int32_t, int32_t, int32_t, int32_t capacidade, uint8_t*, char
   return static_cast<int32_t>(n);
 }
 
-bool CodigoValido(int32_t r) { return r >= 0 && r <= 999; }
+bool CodigoValido(int32_t r) {
+  if (r >= 0 && r <= 999) return true;
+  std::fprintf(stderr, "codigo fora do conjunto: %d\n", r);
+  return false;
+}
 
 // Polls a Get operation as a caller does, a bounded number of times.
 template <typename F>
@@ -60,10 +64,27 @@ struct Arg {
   BufferSujo b;
 };
 
+std::string Hex(const std::string& b) {
+  static const char d[] = "0123456789ABCDEF";
+  std::string h;
+  for (unsigned char c : b) {
+    h += d[c >> 4];
+    h += d[c & 15];
+  }
+  return h;
+}
+
+// "NNN" and N bytes in hexadecimal, as the caller's blocks carry them.
+std::string ComContagem(const std::string& bytes) {
+  char n[8];
+  std::snprintf(n, sizeof n, "%03zu", bytes.size() % 1000);
+  return n + Hex(bytes.substr(0, 999));
+}
+
 // Tag list from the input when it brings one, else a usual one.
 std::string ListaTags(Leitor& l) {
-  std::string t = AteNul(l.Pedaco());
-  return t.empty() ? "0045A579F2782" : t;
+  const std::string t = l.Texto(l.Byte() % 128);
+  return t.empty() ? "0045A579F2782" : ComContagem(t);
 }
 
 void Opera(uint8_t op, Leitor& l) {
@@ -71,7 +92,9 @@ void Opera(uint8_t op, Leitor& l) {
   switch (op) {
     case 0: {
       BufferSujo saida(256);
-      Arg indice(AteNul(l.Texto(2)));
+      std::string i = AteNul(l.Texto(2));
+      i.resize(2, '0');
+      Arg indice(i);
       FUZZ_EXIGE(CodigoValido(PP_GetInfo(indice.c(), saida.p())));
       break;
     }
@@ -98,8 +121,12 @@ void Opera(uint8_t op, Leitor& l) {
       break;
     }
     case 4: {
-      std::string dados = AteNul(l.Pedaco());
-      if (dados.size() < 5) dados = "00002";
+      // Two characters, then the command's bytes with their count; 33 more
+      // characters when the second is '3'.
+      std::string cab = AteNul(l.Texto(2));
+      cab.resize(2, '0');
+      std::string dados = cab + ComContagem(l.Pedaco());
+      if (cab[1] == '3') dados += std::string(33, '0');
       Arg e(dados);
       BufferSujo saida(TamRespostaChip);
       FUZZ_EXIGE(CodigoValido(PP_ChipDirect(e.c(), saida.p())));
@@ -108,7 +135,8 @@ void Opera(uint8_t op, Leitor& l) {
     case 5: {
       Arg e(std::string(83, '0') + "000");
       Arg tags(ListaTags(l));
-      const std::string opt = AteNul(l.Pedaco());
+      const std::string bytesOpt = l.Texto(l.Byte() % 64);
+      const std::string opt = bytesOpt.empty() ? "" : ComContagem(bytesOpt);
       Arg tagsOpt(opt);
       if (PP_StartGoOnChip(e.c(), tags.c(), opt.empty() ? nullptr : tagsOpt.c()) != PPCOMP_OK) break;
       BufferSujo saida(TamRespostaChip);
@@ -119,9 +147,10 @@ void Opera(uint8_t op, Leitor& l) {
       break;
     }
     case 6: {
-      std::string dados = AteNul(l.Pedaco());
-      if (dados.size() < 10) dados = "0000000000";
-      Arg e(dados);
+      // "xxxx", then two blocks with their counts.
+      std::string cab = AteNul(l.Texto(4));
+      cab.resize(4, '0');
+      Arg e(cab + ComContagem(l.Pedaco()) + ComContagem(l.Pedaco()));
       Arg tags(ListaTags(l));
       BufferSujo saida(TamRespostaChip);
 #ifdef FUZZ_EVITA_ACHADO_1

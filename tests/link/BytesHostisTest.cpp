@@ -167,7 +167,7 @@ TEST_F(BytesHostis, ResponsesEndWithKnownCodesInsideTheBuffers) {
     const int32_t aguarda = static_cast<int32_t>(g() % 2);
     const int32_t r = PinPadRecebeResposta(aguarda, codigo, &ta, a.buf, &tb, b.buf, nullptr);
 
-    EXPECT_TRUE(r >= 0 && r <= 1665) << r;  // three digits of four bits each, or a link code
+    EXPECT_TRUE(r >= 0 && r <= 999) << r;  // three status digits, or a link code
     EXPECT_EQ(std::string(a.guarda, 8), std::string(8, '#'));
     EXPECT_EQ(std::string(b.guarda, 8), std::string(8, '#'));
     EXPECT_GE(ta, 0);
@@ -189,6 +189,39 @@ TEST_F(BytesHostis, ResponsesEndWithKnownCodesInsideTheBuffers) {
   // Both kinds of ending are well represented.
   EXPECT_GT(respostas, 300);
   EXPECT_GT(erros, 300);
+}
+
+// The status of an answer is three decimal digits. Anything else in its place is
+// a malformed answer, never a code of its own: "   " or " 0 " must not read as
+// success, ":;<" not as 1514 (each character's low four bits).
+TEST_F(BytesHostis, StatusThatIsNotThreeDigitsIsACommunicationError) {
+  struct Caso {
+    const char* texto;
+    int32_t esperado;
+  } casos[] = {
+      {"GIN000", PPCOMP_OK},
+      {"GIN013", PPCOMP_CANCEL},
+      {"GIN999", 999},
+      {"GIN   ", PPCOMP_COMMERR},
+      {"GIN 0 ", PPCOMP_COMMERR},
+      {"GIN/00", PPCOMP_COMMERR},
+      {"GIN:;<", PPCOMP_COMMERR},
+      {"GIN00A003ABC", PPCOMP_COMMERR},
+      {"GIN-01", PPCOMP_COMMERR},
+      // A notification is one whatever stands in its status.
+      {"NTM   003MSG", PPCOMP_NOTIFY},
+  };
+  for (const auto& c : casos) {
+    SCOPED_TRACE(c.texto);
+    LibState.enlace.TamTotalRx = 0;
+    g_disp.pedacos.clear();
+    g_disp.pedacos.push_back(Quadro(c.texto));
+    char codigo[4];
+    char campo[8];
+    std::memset(campo, '#', sizeof campo);
+    int32_t tam = sizeof campo;
+    EXPECT_EQ(PinPadRecebeResposta(1, codigo, &tam, campo, nullptr), c.esperado);
+  }
 }
 
 TEST_F(BytesHostis, SC5000FramesEndWithKnownCodesInsideTheBuffer) {
