@@ -4,6 +4,8 @@
 // request. Output buffers are the caller's: of the documented size, not
 // zero-filled. The trace is on (with a valid key) for part of the inputs, so
 // the answer filtering and TraceBit55 run too.
+#include <dlfcn.h>
+
 #include <cstring>
 
 #include "cipher/EnvelopeCripto.h"
@@ -32,6 +34,31 @@ int32_t HostRecebe(int32_t, int32_t, int32_t, int32_t capacidade, uint8_t*, char
   std::memcpy(buffer, t.data(), n);
   buffer[n] = '\0';
   return static_cast<int32_t>(n);
+}
+
+// The stand-in EMV library's controls (the same instance the library loads).
+struct EmvStub {
+  void (*Reinicia)() = nullptr;
+  void (*FilaExecute)(const char*) = nullptr;
+  void (*Valor)(int32_t, const char*) = nullptr;
+  void (*Mensagem)(const char*) = nullptr;
+  bool ok = false;
+};
+
+EmvStub& Stub() {
+  static EmvStub s = [] {
+    EmvStub e;
+    const std::string pasta = fuzz::PastaEmvStub();
+    void* h = pasta.empty() ? nullptr : dlopen((pasta + "/libemv.so").c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (!h) return e;
+    e.Reinicia = reinterpret_cast<void (*)()>(dlsym(h, "EmvStubReinicia"));
+    e.FilaExecute = reinterpret_cast<void (*)(const char*)>(dlsym(h, "EmvStubFilaExecute"));
+    e.Valor = reinterpret_cast<void (*)(int32_t, const char*)>(dlsym(h, "EmvStubValor"));
+    e.Mensagem = reinterpret_cast<void (*)(const char*)>(dlsym(h, "EmvStubMensagem"));
+    e.ok = e.Reinicia && e.FilaExecute && e.Valor && e.Mensagem;
+    return e;
+  }();
+  return s;
 }
 
 bool CodigoValido(int32_t r) {
@@ -225,6 +252,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* dados, size_t tamanho) {
     LibState.api.HabilitaTrace = 1;
     std::snprintf(LibState.api.ChaveTrace, sizeof LibState.api.ChaveTrace, "%s", chave.c_str());
   }
+  // The stand-in EMV library is what the first-call initialisation loads.
+  std::snprintf(LibState.libemv.DiretorioLibEMV, sizeof LibState.libemv.DiretorioLibEMV, "%s",
+                fuzz::PastaEmvStub().c_str());
   const std::string opcoes = "DiretorioTrace=" + pasta;
   ConfiguraTracePinPad(nullptr, nullptr, 0, 0, opcoes.c_str());
   PP_AtivaLibEMV(0, nullptr);
@@ -236,7 +266,23 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* dados, size_t tamanho) {
 
   textosHost.clear();
   proximoHost = 0;
-  if (modo & 2) {
+  if ((modo & 4) && Stub().ok) {
+    // EMV-library mode: the stand-in library answers every operation with the
+    // input's text (within the documented output of the operation: a library
+    // writes what fits), after the polls the input asks for.
+    Stub().Reinicia();
+    PP_AtivaLibEMV(1, "{NaoExecutaPPClose=1}");
+    const uint8_t polls = l.Byte();
+    std::string fila = "1,";  // the Start
+    for (int i = 0; i < (polls & 7); ++i) fila += (polls & (8 << (i % 4))) ? "2," : "1,";
+    fila += "0";
+    Stub().FilaExecute(fila.c_str());
+    Stub().Mensagem(AteNul(l.Texto(31)).c_str());
+    const size_t limite = (op == 4 || op == 5 || op == 6 || op == 8) ? TamRespostaChip - 1 : 9;
+    const std::string valor = AteNul(l.Texto(limite));
+    for (int n = 0; n < 40; ++n) Stub().Valor(90000 + 10 * n, valor.c_str());
+    fuzz::LinhaInicia("", modo);
+  } else if (modo & 2) {
     // Host link mode: the answers are the host's texts, two-byte length each.
     while (l.Restam() > 0) textosHost.push_back(l.Texto(l.Dois() % 2600));
     DefineChavesCripto("0123456789ABCDEF", "FEDCBA9876543210", "89ABCDEF01234567");

@@ -92,6 +92,9 @@ def seeds():
         'getkey': pp(0x00, 12, b'', a + resposta('GKY', 13)),
         'wkpan': pp(0x00, 13, b'', a + resposta('DWK', 0, '0' * 264)),
         'open': pp(0x00, 14, b'', a + resposta('OPN', 0)),
+        'emv-goonchip': pp(0x05, 5, b'', bytes([0x0a]) + b'INSIRA'.ljust(31, b' ') + GOC.encode()),
+        'emv-finishchip': pp(0x05, 6, b'0000\x00\x00', bytes([0x00]) + b' ' * 31 + FNC.encode()),
+        'emv-getcard': pp(0x04, 1, b'', bytes([0x02]) + b' ' * 31 + b'123456789'),
         'host-getinfo': pp(0x03, 0, b'00', struct.pack('>H', 6) + b'QX:OPN' + struct.pack('>H', 12) + b'QX:GIN000004ABCD'),
         'host-goonchip': pp(0x03, 5, b'', struct.pack('>H', 6) + b'QX:OPN' + struct.pack('>H', 9 + len(GOC)) + b'QX:GOC000' + campo(GOC)),
     }
