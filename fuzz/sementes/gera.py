@@ -98,6 +98,20 @@ def seeds():
         'host-getinfo': pp(0x03, 0, b'00', struct.pack('>H', 6) + b'QX:OPN' + struct.pack('>H', 12) + b'QX:GIN000004ABCD'),
         'host-goonchip': pp(0x03, 5, b'', struct.pack('>H', 6) + b'QX:OPN' + struct.pack('>H', 9 + len(GOC)) + b'QX:GOC000' + campo(GOC)),
     }
+    def sc(modo, op, args, linha):
+        return bytes([modo, op]) + args.ljust(2, b'\x00') + linha
+    dex = resposta('DEX', 0)
+    s['sc5000'] = {
+        'serie': sc(0x00, 0, b'', a + sc5000('06ABCDEF0123456789', SI, SO)),
+        'serie-stx': sc(0x10, 0, b'', a + sc5000('061234', STX, ETX)),
+        'serie-lrc-03': sc(0x00, 0, b'', a + sc5000('06000000000000000A', SI, SO)),
+        'pin': sc(0x00, 1, b'\x01', a + bytes([EOT]) + a + a + sc5000('71000400' + '0123456789ABCDEF')),
+        'cartao': sc(0x00, 2, b'', a + dex + a + sc5000('81' + '%02d' % 37 + '4111111111111111=25122010000000000000' + '00') + a + dex),
+        'cartao-ex': sc(0x00, 3, b'\x10\x20', a + dex + a + sc5000('81' + '0' * 60) + a + dex),
+        'mostra': sc(0x00, 4, b'', a + dex),
+        'g42': sc(0x00, 5, b'', a + resposta('G42', 0)),
+        'host-serie': sc(0x02, 0, b'', struct.pack('>H', 18) + b'06ABCDEF0123456789'),
+    }
     s['tlv'] = {
         'busca-5a': struct.pack('>HH', 0x5A, 0x57) + bytes.fromhex(TLV),
         'texto': struct.pack('>HH', 0x5A, 0x9F27) + TLV.encode(),
