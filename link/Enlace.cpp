@@ -213,11 +213,16 @@ int32_t TxMensagem(const uint8_t* quadro, int32_t tamanho) {
 
 namespace {
 
-// ETB followed by at least the two CRC bytes among the held bytes.
+// A SYN, then ETB followed by at least the two CRC bytes, among the held
+// bytes. Without the SYN the held bytes can start no frame: taking them for a
+// complete one would skip the read and go round without waiting until the
+// time limit.
 bool QuadroCompletoRetido() {
   const EstadoEnlace& e = LibState.enlace;
-  const int32_t etb = ProcuraByte(e.BufferRxPinPad, e.TamTotalRx, ETB);
-  return etb >= 0 && e.TamTotalRx - etb - 1 >= 2;
+  const int32_t syn = ProcuraByte(e.BufferRxPinPad, e.TamTotalRx, SYN);
+  if (syn < 0) return false;
+  const int32_t etb = ProcuraByte(e.BufferRxPinPad + syn, e.TamTotalRx - syn, ETB);
+  return etb >= 0 && e.TamTotalRx - syn - etb - 1 >= 2;
 }
 
 int32_t FalhaRecepcao() {
