@@ -4,7 +4,8 @@
 # something. Usage:
 #   fuzz/run.sh SECONDS [target...]      run (all targets when none named)
 #   fuzz/run.sh --minimiza [target...]   merge what the runs found back into
-#                                        the committed corpora (-merge=1)
+#                                        the committed corpora (-merge=1), then
+#                                        keep at most FUZZ_MAX_CORPUS (40) files
 # Environment: BUILD_DIR (default build-fuzz), FUZZ_EXECUCOES (stop each target
 # after this many executions instead of after SECONDS), FUZZ_OPCOES (more
 # libFuzzer options). A summary line per target (executions, cov, ft, result)
@@ -55,6 +56,17 @@ python3 fuzz/sementes/gera.py "$dir/sementes"
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
 
+# Keeps a committed corpus small: past findings, then the smallest of the
+# other inputs, FUZZ_MAX_CORPUS files in all (default 40).
+apara() {
+  local pasta=$1 max=${FUZZ_MAX_CORPUS:-40}
+  local fixos outros
+  fixos=$(find "$pasta" -maxdepth 1 -type f -name 'regressao-*' | wc -l)
+  outros=$(( max > fixos ? max - fixos : 0 ))
+  find "$pasta" -maxdepth 1 -type f ! -name 'regressao-*' -printf '%s %p\n' | sort -n |
+    tail -n +"$(( outros + 1 ))" | cut -d' ' -f2- | xargs -r rm -f
+}
+
 falhas=0
 resumo="$dir/resumo.txt"
 : >"$resumo"
@@ -70,6 +82,7 @@ for a in "${alvos[@]}"; do
     "$bin" -merge=1 -dict="$raiz/fuzz/dicionario.dict" "$novo" "$corpora/$a" "$dir/sementes/$a" "$trabalho" >"$log" 2>&1
     # Past findings stay whatever coverage they add.
     cp "$corpora/$a"/regressao-* "$novo"/ 2>/dev/null || true
+    apara "$novo"
     rm -rf "$corpora/$a"
     mv "$novo" "$corpora/$a"
     chmod 755 "$corpora/$a"
