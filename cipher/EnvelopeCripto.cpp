@@ -66,13 +66,13 @@ const EscalaDes* EscalasAtuais() {
 }
 
 // Triple DES of one block with the envelope keys in the order 1-2-3 (ordem
-// ORDEM_CHAVES_123) or 3-2-1, in the chosen form.
-void AplicaTriplo(FormaDes forma, const Padrao& p, std::span<uint8_t, 8> bloco, int ordem) {
-  if (forma == FormaDes::Referencia) {
+// ORDEM_CHAVES_123) or 3-2-1: with the round keys `e` (fast form, taken once
+// per envelope), or the reference form when `e` is null.
+void AplicaTriplo(const EscalaDes* e, const Padrao& p, std::span<uint8_t, 8> bloco, int ordem) {
+  if (e == nullptr) {
     TriploDesBloco(p.d1, p.d2, p.d3, bloco, ordem);
     return;
   }
-  const EscalaDes* e = EscalasAtuais();
   if (ordem == ORDEM_CHAVES_123)
     TriploDesBlocoRapido(p.d1, p.d2, p.d3, e[0], e[1], e[2], bloco);
   else
@@ -149,19 +149,28 @@ int32_t CarregaChavesCripto(std::span<uint8_t> trabalho) {
   LimpaSegura(c.ChaveCripto3, sizeof c.ChaveCripto3);
   LimpaSegura(c.CabecalhoCripto, sizeof c.CabecalhoCripto);
 
-  Arquivo* arq = ArquivoAbreSemSync(cripto::kArquivoChaves, "rb");
-  if (arq == nullptr) {
-    RegistraErroCripto("ERRO ABERT ARQ");
-    return 0;
-  }
+  // Read with the system calls straight into the lent buffer: a stdio stream
+  // would keep a copy of the key material in its own buffer after closing,
+  // out of reach of the caller's wipe.
+  size_t lidos = 0;
   const size_t total = cripto::kTamanhoArquivoChaves;
-  if (trabalho.size() < total) {
-    ArquivoFecha(arq);
-    RegistraErroCripto("ERRO TAM BUF");
-    return 0;
+  {
+    Descritor arq(open(cripto::kArquivoChaves, O_RDONLY | O_CLOEXEC));
+    if (arq.fd < 0) {
+      RegistraErroCripto("ERRO ABERT ARQ");
+      return 0;
+    }
+    if (trabalho.size() < total) {
+      RegistraErroCripto("ERRO TAM BUF");
+      return 0;
+    }
+    while (lidos < total) {
+      const ssize_t n = read(arq.fd, trabalho.data() + lidos, total - lidos);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) break;
+      lidos += static_cast<size_t>(n);
+    }
   }
-  const size_t lidos = ArquivoLe(arq, trabalho.data(), 1, total);
-  ArquivoFecha(arq);
   if (lidos != total) {
     RegistraErroCripto("ERRO LEIT ARQ");
     return 0;
@@ -213,6 +222,7 @@ int32_t CifraEnvelopeForma(FormaDes forma, std::span<const uint8_t> mensagem, st
   }
   const size_t blocos = tamanho / 8 + 1;
   const bool sobra = tamanho % 8 != 0;
+  const EscalaDes* escalas = forma == FormaDes::Rapida ? EscalasAtuais() : nullptr;
   Padrao padrao = kDED;
   size_t escritos = 0;
   uint8_t bloco[8];
@@ -225,7 +235,7 @@ int32_t CifraEnvelopeForma(FormaDes forma, std::span<const uint8_t> mensagem, st
       std::memcpy(bloco, LibState.cripto.CabecalhoCripto, 8);
     else
       std::memcpy(bloco, mensagem.data() + (k - 2) * 8, 8);
-    AplicaTriplo(forma, padrao, bloco, ORDEM_CHAVES_123);
+    AplicaTriplo(escalas, padrao, bloco, ORDEM_CHAVES_123);
     if (escritos + 16 >= capacidade) {
       LimpaSegura(bloco, sizeof bloco);
       RegistraErroCripto("ESTOURO BUF SAIDA 1 (E)");
@@ -258,13 +268,15 @@ int32_t DecifraEnvelopeForma(FormaDes forma, std::span<const uint8_t> envelope, 
     return -1;
   }
   const size_t capacidade = saida.size();
-  if (capacidade < tamanho / 2) {
+  // Below half the length, an odd length not rounded down.
+  if (2 * capacidade < tamanho) {
     RegistraErroCripto("TAM BUF SAIDA INV (D)");
     return -1;
   }
   if (tamanho <= 7) {
-    // Short messages travel unchanged; they must still fit the output.
-    if (tamanho > capacidade) {
+    // Short messages travel unchanged; like every other output they leave
+    // one byte of the capacity unused, so a caller may end the text there.
+    if (tamanho >= capacidade) {
       RegistraErroCripto("TAM BUF SAIDA INV (D)");
       return -1;
     }
@@ -279,6 +291,7 @@ int32_t DecifraEnvelopeForma(FormaDes forma, std::span<const uint8_t> envelope, 
   }
   const size_t grupos = tamanho / 16;
   const bool sobra = tamanho % 16 != 0;
+  const EscalaDes* escalas = forma == FormaDes::Rapida ? EscalasAtuais() : nullptr;
   Padrao padrao = kEDE;
   size_t escritos = 0;
   uint8_t bloco[8];
@@ -289,7 +302,7 @@ int32_t DecifraEnvelopeForma(FormaDes forma, std::span<const uint8_t> envelope, 
       padrao = kDDD;
     else
       padrao = MesmoPadrao(padrao, kEDE) ? kDED : kEDE;
-    AplicaTriplo(forma, padrao, bloco, ORDEM_CHAVES_321);
+    AplicaTriplo(escalas, padrao, bloco, ORDEM_CHAVES_321);
     if (k == 1) {
       if (std::memcmp(bloco, LibState.cripto.CabecalhoCripto, 8) != 0) {
         LimpaSegura(bloco, sizeof bloco);

@@ -21,6 +21,7 @@ int32_t ExtraiChavesCripto(std::span<const uint8_t> conteudo, std::span<uint8_t,
 
 // Loads the keys from "QXCLICTL.BIN" in the working directory, reading it into
 // the lent work buffer (at least 2048 bytes; the caller wipes it afterwards).
+// The file is read with open/read, so no other copy of it is left in memory.
 // Returns 1 when loaded; 0 on any failure, with the key fields cleared and the
 // reason in the error log.
 int32_t CarregaChavesCripto(std::span<uint8_t> trabalho);
@@ -34,9 +35,13 @@ int32_t DefineChavesCripto(const char* texto1, const char* texto2, const char* t
 int32_t CifraEnvelope(std::span<const uint8_t> mensagem, std::span<uint8_t> saida);
 
 // Opens an envelope into `saida` (not terminated; at least one byte of the
-// capacity stays unused). Returns the message length, -1 on failure or -2 when
-// the header block does not match (other keys at the other end). A decrypted
-// block contributes its bytes up to its first zero byte.
+// capacity stays unused, so saida[result] may take a terminator). Returns the
+// message length, -1 on failure or -2 when the header block does not match
+// (other keys at the other end). A decrypted block contributes its bytes up to
+// its first zero byte. A capacity below half the envelope's length (exactly:
+// 2 * capacity < length, no rounding down) is refused at once, and so is a
+// message of 1 to 7 bytes, which travels as its own envelope, whose length
+// reaches the capacity.
 int32_t DecifraEnvelope(std::span<const uint8_t> envelope, std::span<uint8_t> saida);
 
 // Replaces the whole error log "QXCLIERR.TXT" with `texto` (no line end).

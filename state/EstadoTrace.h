@@ -1,7 +1,9 @@
 #pragma once
 // Fields of the trace: current context, open count, mutex, error dump path,
 // backup cycle and the record buffer.
+#include <cstddef>
 #include <cstdint>
+#include <ctime>
 
 struct TraceCtx;
 struct Semaforo;
@@ -25,4 +27,17 @@ struct EstadoTrace {
   int32_t backupPendente = 0;
   char nomeBackup[TAM_NOME_BACKUP] = "NOME_INICIAL";
   uint8_t registroTrace[TAM_REGISTRO_TRACE] = {};
+  // The writer's last file path with its date macros expanded, reused while
+  // the directory, the file name and the parts of the local time that the
+  // name shows stay the same (normally until the date changes).
+  char caminhoDiretorio[TAM_NOME_BACKUP] = {};  // the texts it was built from
+  char caminhoArquivo[TAM_NOME_BACKUP] = {};
+  size_t caminhoTamanhos[2] = {SIZE_MAX, SIZE_MAX};   // their lengths (none yet)
+  bool caminhoUsaHora[3] = {};                         // the name shows hour, minute, second
+  int32_t caminhoHora[6] = {-1, -1, -1, -1, -1, -1};  // year, month, day, hour, minute, second
+  char caminhoExpandido[TAM_NOME_BACKUP] = {};
+  // The local time of the last record's second, converted once per second.
+  int32_t horaValida = 0;
+  time_t horaSegundo = 0;
+  struct tm horaLocal = {};
 };

@@ -78,10 +78,13 @@ bool EhCabecalhoDe(std::string_view linha, std::string_view secao) {
          linha.front() == '[' && linha.back() == ']' && IguaisSemCaixa(linha.substr(1, secao.size()), secao);
 }
 
-// Copies `s` cut to tamanho - 1 and terminated; returns the length.
+// Copies `s` cut to tamanho - 1, and at a NUL inside it, and terminated;
+// returns the length.
 int CopiaCortada(std::string_view s, char* buffer, uint16_t tamanho) {
   if (buffer == nullptr || tamanho == 0) return 0;
   size_t n = s.size() < static_cast<size_t>(tamanho - 1) ? s.size() : static_cast<size_t>(tamanho - 1);
+  // A NUL inside the value ends the text: the length is the text's.
+  if (const void* nul = memchr(s.data(), '\0', n)) n = static_cast<size_t>(static_cast<const char*>(nul) - s.data());
   memcpy(buffer, s.data(), n);
   buffer[n] = '\0';
   return static_cast<int>(n);
@@ -116,6 +119,8 @@ enum class Busca { SemArquivo, SemSecao, SemChave, Achou };
 Busca Procura(const char* secao, const char* chave, const char* arquivo, std::string_view* valor,
               ListaNomes* nomes) {
   if (arquivo == nullptr) return Busca::SemArquivo;
+  // The caller's key is trimmed as the file's keys are.
+  const std::string_view chaveAparada = chave != nullptr ? Apara(chave) : std::string_view();
   FILE* f = AbreComTentativas(arquivo, "rb");
   if (f == nullptr) return Busca::SemArquivo;
   size_t tamanho = 0;
@@ -149,7 +154,7 @@ Busca Procura(const char* secao, const char* chave, const char* arquivo, std::st
       if (igual == std::string_view::npos) continue;
       if (chave == nullptr) {
         nomes->Inclui(linha.substr(0, igual));
-      } else if (IguaisSemCaixa(Apara(linha.substr(0, igual)), chave)) {
+      } else if (IguaisSemCaixa(Apara(linha.substr(0, igual)), chaveAparada)) {
         // The value points into `linhas`' buffer: copy it out before freeing.
         std::string_view v = Apara(linha.substr(igual + 1));
         memmove(dados, v.data(), v.size());
@@ -219,9 +224,11 @@ bool ArgumentosGravaveis(const char* secao, const char* chave, const char* valor
   if (strlen(secao) > static_cast<size_t>(INI_TAM_SECAO) || TemQuebraDeLinha(secao) || strchr(secao, '\t'))
     return false;
   if (chave == nullptr) return true;
-  size_t tamChave = strlen(chave);
-  if (tamChave == 0 || strchr(chave, '=') || chave[0] == '[' || chave[0] == '{' || TemQuebraDeLinha(chave) ||
-      strchr(chave, '\t'))
+  // The key as it will stand in the file: trimmed.
+  const std::string_view aparada = Apara(chave);
+  const size_t tamChave = aparada.size();
+  if (tamChave == 0 || aparada.front() == '[' || aparada.front() == '{' || strchr(chave, '=') ||
+      TemQuebraDeLinha(chave) || strchr(chave, '\t'))
     return false;
   if (valor == nullptr) return true;
   if (TemQuebraDeLinha(valor) || strchr(valor, '\t')) return false;
@@ -269,6 +276,8 @@ int IniLeTexto(const char* secao, const char* chave, const char* padrao, char* b
 
 int IniGravaTexto(const char* secao, const char* chave, const char* valor, const char* arquivo) {
   if (secao == nullptr || arquivo == nullptr || !ArgumentosGravaveis(secao, chave, valor)) return 0;
+  // The key as the file's keys are read: without blanks at its ends.
+  const std::string_view chaveAparada = chave != nullptr ? Apara(chave) : std::string_view();
   FILE* f = AbreComTentativas(arquivo, "r+b");
   if (f == nullptr && errno == ENOENT) f = AbreComTentativas(arquivo, "w+b");  // never truncate an existing file
   if (f == nullptr) return 0;
@@ -306,11 +315,13 @@ int IniGravaTexto(const char* secao, const char* chave, const char* valor, const
       continue;
     }
     if (!linha.empty() && linha.front() == '[') {
-      if (EhCabecalhoDe(linha, secao)) {
+      // A repeated header of the section ends the first copy, as it ends the
+      // reader's search: keys are set there. Deleting the section drops every copy.
+      if (EhCabecalhoDe(linha, secao) && (!achouSecao || chave == nullptr)) {
         naSecao = achouSecao = true;
       } else if (naSecao) {
         if (acrescenta) {  // the key was missing: it goes at the end of its section
-          saida.Par(chave, valor);
+          saida.Par(chaveAparada, valor);
           feito = true;
         }
         naSecao = false;
@@ -322,7 +333,7 @@ int IniGravaTexto(const char* secao, const char* chave, const char* valor, const
     }
     if (chave == nullptr) continue;  // deleting the section
     size_t igual = linha.find('=');
-    if (igual != std::string_view::npos && IguaisSemCaixa(Apara(linha.substr(0, igual)), chave)) {
+    if (igual != std::string_view::npos && IguaisSemCaixa(Apara(linha.substr(0, igual)), chaveAparada)) {
       feito = true;
       if (valor != nullptr) saida.Par(Apara(linha.substr(0, igual)), valor);
       continue;
@@ -335,7 +346,7 @@ int IniGravaTexto(const char* secao, const char* chave, const char* valor, const
       int n = snprintf(cabecalho, sizeof cabecalho, "[%s]", secao);
       saida.Linha(std::string_view(cabecalho, static_cast<size_t>(n)));
     }
-    saida.Par(chave, valor);
+    saida.Par(chaveAparada, valor);
   }
 
   int r = 0;

@@ -33,7 +33,9 @@ int IniExiste(const char* arquivo);
 int IniLeInteiro(const char* secao, const char* chave, int padrao, const char* arquivo);
 
 // Key given: writes the value (or `padrao`, null counting as "") into the
-// buffer, cut to tamanho - 1 and NUL-terminated; returns its length.
+// buffer, cut to tamanho - 1 and NUL-terminated; returns its length. A NUL
+// byte inside the value ends the text, and the length counts only what stands
+// before it. The key is trimmed of blanks at its ends, as the file's keys are.
 // Key null: writes the names of the section's keys (the text before '=' as it
 // stands, trailing spaces included), each followed by a NUL, as many whole
 // names as fit in tamanho - 1 bytes, then a final NUL; returns the bytes used
@@ -53,9 +55,14 @@ int IniLeTexto(const char* secao, const char* chave, const char* padrao, char* b
 //   key and null value: deletes the key's line
 //   null key:           deletes the whole section, header included
 //   null section:       nothing, 0
+// The key is trimmed of blanks at its ends, as the file's keys are, so a key
+// written as " Chave " sets, reads and deletes the line "Chave=...". When the
+// file repeats a section's header, keys are set and deleted in its first copy,
+// the one the reader searches; deleting the section drops every copy.
 // Also 0 when the file cannot be opened or created, memory runs out, the size
 // limit would be passed, or the section, key or value would not read back
-// (a name too long, a line end inside, a key holding '=' or beginning with '[').
+// (a name too long, a line end inside, a key holding '=' or beginning with '[',
+// a key of blanks alone).
 int IniGravaTexto(const char* secao, const char* chave, const char* valor, const char* arquivo);
 // IniGravaTexto with the integer in decimal.
 int IniGravaInteiro(const char* secao, const char* chave, int valor, const char* arquivo);

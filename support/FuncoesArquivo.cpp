@@ -43,6 +43,8 @@ GanchoDiagnostico DefineGanchoDiagnostico(GanchoDiagnostico gancho) {
   return anterior;
 }
 
+void EnviaDiagnostico(const char* texto) { Diagnostico(texto); }
+
 Arquivo* ArquivoAbre(const char* caminho, const char* modo, int32_t semSync) {
   if (caminho == nullptr || modo == nullptr) return nullptr;
   auto* arq = static_cast<Arquivo*>(Aloca(sizeof(Arquivo), 0, __FILE__, __LINE__));
@@ -261,8 +263,15 @@ char* ExpandeMacrosData(char* texto, size_t tamanho) {
   size_t n = strnlen(texto, tamanho);
   if (n == tamanho) texto[--n] = '\0';  // not terminated within its buffer: cut
   if (memchr(texto, '<', n) == nullptr) return texto;
+  return ExpandeMacrosData(texto, tamanho, HoraLocalAtual());
+}
 
-  const struct tm t = HoraLocalAtual();
+char* ExpandeMacrosData(char* texto, size_t tamanho, const struct tm& t) {
+  if (texto == nullptr || tamanho == 0) return texto;
+  size_t n = strnlen(texto, tamanho);
+  if (n == tamanho) texto[--n] = '\0';  // not terminated within its buffer: cut
+  if (memchr(texto, '<', n) == nullptr) return texto;
+
   char ano[16], ano2[4], mes[4], dia[4], horas[4], minutos[4], segundos[4];
   Formata(ano, sizeof ano, "%04d", t.tm_year + 1900);
   Formata(ano2, sizeof ano2, "%02d", (t.tm_year + 1900) % 100);

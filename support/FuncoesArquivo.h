@@ -43,6 +43,8 @@ long ArquivoTamanho(Arquivo* arq);
 // default none is installed and the texts go nowhere). Returns the previous hook.
 using GanchoDiagnostico = void (*)(const char* texto);
 GanchoDiagnostico DefineGanchoDiagnostico(GanchoDiagnostico gancho);
+// Hands `texto` to the installed hook, if any.
+void EnviaDiagnostico(const char* texto);
 
 // rename / remove results.
 int ArquivoRenomeia(const char* origem, const char* destino);
@@ -109,6 +111,9 @@ void DataHoraAtualClock(char* texto, char* data, char* hora);
 char* ExpandeMacrosData(char* texto);
 // The same into a buffer of `tamanho` bytes; the result is cut to tamanho - 1.
 char* ExpandeMacrosData(char* texto, size_t tamanho);
+// The same with a given local time instead of now (a writer that reads the
+// clock once for a record's name and its header).
+char* ExpandeMacrosData(char* texto, size_t tamanho, const struct tm& t);
 
 // 8 characters DDMMYYYY -> YYYYMMDD and NUL (out: 9 bytes).
 char* DataParaAAAAMMDD(char* saida, const char* entrada);

@@ -54,6 +54,41 @@ void EmbaralhaValorTrace(std::span<uint8_t> v) {
   PassoEncadeado(v);
 }
 
+namespace {
+// One step of the chained pass: the new byte from the last output byte and the
+// input byte.
+inline uint8_t Encadeia(uint8_t anterior, uint8_t b) {
+  return static_cast<uint8_t>(((anterior + 0x71) ^ 0xAA) + (b ^ 0x55) + 0x47);
+}
+}  // namespace
+
+void CopiaEmbaralhadoTrace(const uint8_t* origem, uint8_t* destino, size_t n) {
+  if (n == 0) return;
+  // The chained pass starts from s = 0, which is what an "output byte" of
+  // 0x8F gives: (0x8F + 0x71) mod 256 = 0.
+  uint8_t anterior = 0x8F;
+#pragma GCC unroll 8
+  for (size_t k = 0; k < n; ++k) destino[k] = anterior = Encadeia(anterior, origem[k]);
+  // The exchange pass swaps each position at most once, always with a
+  // position further on; making the swap at i when the chained pass reaches i
+  // hands every position its exchanged value before it is chained.
+  anterior = 0x8F;
+  size_t k = 0, i = 0, j = n - 1, passo = 1;
+  while (i < j) {
+    for (; k < i; ++k) destino[k] = anterior = Encadeia(anterior, destino[k]);
+    const uint8_t t = destino[i];
+    destino[i] = destino[j];
+    destino[j] = t;
+    destino[k] = anterior = Encadeia(anterior, destino[k]);
+    ++k;
+    i += passo;
+    j -= 1;
+    if (++passo == 5) passo = 1;
+  }
+#pragma GCC unroll 8
+  for (; k < n; ++k) destino[k] = anterior = Encadeia(anterior, destino[k]);
+}
+
 void ChaveTraceParaValidade(const char* chave, char inicio[9], char fim[9]) {
   inicio[0] = fim[0] = '\0';
   if (chave == nullptr) return;

@@ -23,6 +23,12 @@ inline constexpr int32_t TRACE_BINARIO = 2;
 // exchange pass, chained pass. In place.
 void EmbaralhaValorTrace(std::span<uint8_t> valor);
 
+// The same bytes as copying `n` bytes of `origem` to `destino` and running
+// EmbaralhaValorTrace on the copy, in two loops instead of four: the copy
+// with the first chained pass, then the exchange pass with the second one.
+// The two buffers must not overlap.
+void CopiaEmbaralhadoTrace(const uint8_t* origem, uint8_t* destino, size_t n);
+
 // The exchange pass alone (swaps i and j moving inwards, i with a step that
 // cycles 1..4). Each position is touched at most once, so the pass is its own
 // inverse.

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <string_view>
 
 #include "state/LibState.h"
 #include "support/FuncoesArquivo.h"
@@ -69,6 +70,8 @@ void AplicaIds(TraceCtx* ctx, const char* loja, const char* terminal, bool vazio
 // is touched only while a cycle may be pending.
 void AplicaRegraBackup(const char* diretorio, const char* caminho) {
   EstadoTrace& e = LibState.trace;
+  // Most records: no cycle pending and the control file already read.
+  if (!e.backupPendente && (e.nomeBackup[0] | 0x20) != 'n') return;
   const bool inicial = IguaisSemCaixa(e.nomeBackup, kNomeInicial);
   if (!inicial && !e.backupPendente) return;
   char controle[TAM_NOME_TRACE + sizeof kControleBackup + 1];
@@ -89,6 +92,46 @@ void AplicaRegraBackup(const char* diretorio, const char* caminho) {
     e.nomeBackup[0] = '\0';
     e.backupPendente = 0;
   }
+}
+
+// diretorio '/' arquivo with the date macros expanded for `agora`. The last
+// result is kept in LibState and rebuilt only when the directory, the name or
+// a part of the time that the name shows changed, so that records after the
+// first of the day cost no formatting. Each part is at most 128 characters.
+const char* CaminhoDoRegistro(const TraceCtx* ctx, const tm& agora) {
+  EstadoTrace& e = LibState.trace;
+  const size_t tamDir = strnlen(ctx->diretorio, TAM_NOME_TRACE);
+  const size_t tamArq = strnlen(ctx->arquivo, TAM_NOME_TRACE);
+  const bool mesmoNome = e.caminhoTamanhos[0] == tamDir && e.caminhoTamanhos[1] == tamArq &&
+                         std::memcmp(e.caminhoDiretorio, ctx->diretorio, tamDir) == 0 &&
+                         std::memcmp(e.caminhoArquivo, ctx->arquivo, tamArq) == 0;
+  if (!mesmoNome) {
+    const std::string_view nome(ctx->arquivo, tamArq);
+    e.caminhoUsaHora[0] = nome.find("<HH/>") != std::string_view::npos;
+    e.caminhoUsaHora[1] = nome.find("<NN/>") != std::string_view::npos;
+    e.caminhoUsaHora[2] = nome.find("<SS/>") != std::string_view::npos;
+  }
+  const int32_t hora[6] = {agora.tm_year,
+                           agora.tm_mon,
+                           agora.tm_mday,
+                           e.caminhoUsaHora[0] ? agora.tm_hour : -1,
+                           e.caminhoUsaHora[1] ? agora.tm_min : -1,
+                           e.caminhoUsaHora[2] ? agora.tm_sec : -1};
+  if (mesmoNome && std::memcmp(hora, e.caminhoHora, sizeof hora) == 0) return e.caminhoExpandido;
+
+  static_assert(sizeof e.caminhoExpandido >= TAM_CAMINHO_TRACE);
+  char* caminho = e.caminhoExpandido;
+  std::memcpy(caminho, ctx->diretorio, tamDir);
+  caminho[tamDir] = '/';
+  std::memcpy(caminho + tamDir + 1, ctx->arquivo, tamArq);
+  caminho[tamDir + 1 + tamArq] = '\0';
+  ExpandeMacrosData(caminho, TAM_CAMINHO_TRACE, agora);
+  std::memcpy(e.caminhoDiretorio, ctx->diretorio, tamDir);
+  std::memcpy(e.caminhoArquivo, ctx->arquivo, tamArq);
+  e.caminhoTamanhos[0] = tamDir;
+  e.caminhoTamanhos[1] = tamArq;
+  std::memcpy(e.caminhoHora, hora, sizeof hora);
+  return caminho;
 }
 
 // Date and time as packed decimal digits YYYY MM DD hh mm ss (7 bytes).
@@ -183,19 +226,21 @@ void TraceGrava(TraceCtx* ctx, const char* prefixoOrigem, const char* nomeOrigem
   Semaforo* semaforo = e.semaforoTrace;
   SemaforoTrava(semaforo);
 
-  // diretorio '/' arquivo: each part is at most 128 characters.
-  char caminho[TAM_CAMINHO_TRACE];
-  const size_t tamDir = strnlen(ctx->diretorio, TAM_NOME_TRACE);
-  const size_t tamArq = strnlen(ctx->arquivo, TAM_NOME_TRACE);
-  std::memcpy(caminho, ctx->diretorio, tamDir);
-  caminho[tamDir] = '/';
-  std::memcpy(caminho + tamDir + 1, ctx->arquivo, tamArq);
-  caminho[tamDir + 1 + tamArq] = '\0';
-  ExpandeMacrosData(caminho, sizeof caminho);
+  // One clock reading for the file name and the header; the conversion to
+  // local time is made once per second.
+  const time_t segundo = ObtemHoraAtual();
+  if (!e.horaValida || segundo != e.horaSegundo) {
+    localtime_r(&segundo, &e.horaLocal);
+    e.horaSegundo = segundo;
+    e.horaValida = 1;
+  }
+  const tm& agora = e.horaLocal;
+  const char* caminho = CaminhoDoRegistro(ctx, agora);
   AplicaRegraBackup(ctx->diretorio, caminho);
 
   Arquivo* arq = ArquivoAbre(caminho, "ab", ctx->cache);
   if (arq == nullptr) {  // the record is lost
+    EnviaDiagnostico("erro acesso arq trace");
     SemaforoLibera(semaforo);
     return;
   }
@@ -229,7 +274,7 @@ void TraceGrava(TraceCtx* ctx, const char* prefixoOrigem, const char* nomeOrigem
   r[1] = MARCA_REGISTRO_TRACE[1];
   Poe16(r + 2, static_cast<uint32_t>(pos + tamValor - 2));
   r[4] = ctx->tipo;
-  PoeDataHora(r + 5, HoraLocalAtual());
+  PoeDataHora(r + 5, agora);
   Poe32(r + 12, static_cast<uint32_t>(std::clock()));
   Poe32(r + 16, static_cast<uint32_t>(ctx->pid));
   Poe32(r + 20, static_cast<uint32_t>((uintptr_t)pthread_self()));
@@ -246,9 +291,13 @@ void TraceGrava(TraceCtx* ctx, const char* prefixoOrigem, const char* nomeOrigem
     pos = 0;
   }
   if (tamValor > 0) {
-    std::memcpy(v, dados, tamValor);
-    if (tipo == TRACE_INTEIRO && std::endian::native == std::endian::big) std::reverse(v, v + tamValor);
-    EmbaralhaValorTrace({v, tamValor});
+    if (tipo == TRACE_INTEIRO && std::endian::native == std::endian::big) {
+      std::memcpy(v, dados, tamValor);
+      std::reverse(v, v + tamValor);
+      EmbaralhaValorTrace({v, tamValor});
+    } else {
+      CopiaEmbaralhadoTrace(static_cast<const uint8_t*>(dados), v, tamValor);
+    }
   }
   ArquivoGrava(arq, r, 1, pos + tamValor);
   ArquivoFecha(arq);
@@ -311,7 +360,12 @@ int32_t TraceNivel() {
 int32_t TraceChaveValida() {
   const TraceCtx* ctx = LibState.trace.contextoTrace;
   if (ctx == nullptr || ctx->ativo == 0) return 0;
-  if (strnlen(ctx->validadeInicio, 9) != 8 || strnlen(ctx->validadeFim, 9) != 8) return 0;
+  // Both halves of the key must be real dates in order: a mistyped or random
+  // key decodes to anything, and letters or impossible dates would otherwise
+  // still sort around today.
+  if (!DataValida(ctx->validadeInicio) || !DataValida(ctx->validadeFim) ||
+      std::strcmp(ctx->validadeInicio, ctx->validadeFim) > 0)
+    return 0;
   const tm agora = HoraLocalAtual();
   char hoje[48];
   std::snprintf(hoje, sizeof hoje, "%04d%02d%02d", agora.tm_year + 1900, agora.tm_mon + 1, agora.tm_mday);

@@ -3,8 +3,10 @@
 // masking, error dumps and housekeeping of old trace files.
 //
 // Every record call reports no failure and changes no result: a record that
-// cannot be written is lost. Records are written only while the current
-// context (LibState.trace.contextoTrace) is active.
+// cannot be written is lost (when its file cannot be opened, the text
+// "erro acesso arq trace" goes to the diagnostic hook, see FuncoesArquivo.h).
+// Records are written only while the current context
+// (LibState.trace.contextoTrace) is active.
 #include <cstddef>
 #include <cstdint>
 
@@ -84,12 +86,15 @@ size_t MascaraQuadroPinPad(const uint8_t* quadro, size_t tamanho, uint8_t* saida
                            int32_t direcao);
 
 // Traces a caller's extra parameter list under label "pParamAdic"; the value of
-// "NumCartaoCripto=" (any case) is replaced by a fixed run of '*'.
+// every "NumCartaoCripto" entry (any case, blanks allowed around the key as
+// the parameter-list reader allows them, in any section) is replaced by a
+// fixed run of '*'.
 void TraceParametrosAdicionais(const char* tag, const char* texto);
 
 int32_t TraceAtivo();
 int32_t TraceNivel();
-// 1 when the trace is active and today (local time) lies in the key's period.
+// 1 when the trace is active, the key's period is two valid dates (DataValida)
+// with the start not after the end, and today (local time) lies in it.
 int32_t TraceChaveValida();
 // Marks the current file for backup: once the trace moves on to another file
 // name, the marked file is renamed with the suffix ".bkp".

@@ -41,6 +41,23 @@ constexpr RegraMascara kRegrasMascara[] = {
 
 bool Imprimivel(uint8_t c) { return c >= 0x20 && c <= 0x7E; }
 
+constexpr char kChaveCartao[] = "NumCartaoCripto";
+constexpr char kSeparadorSecao[] = "<#>";
+
+// The '=' of the next "NumCartaoCripto" entry from p, or null. The key is
+// taken as the parameter-list reader takes it: in any case, with blanks
+// (space, tab, CR, LF) between it and its '='; blanks or anything else before
+// it do not matter, so more is hidden rather than less.
+const char* IgualDoNumeroDoCartao(const char* p) {
+  while ((p = strcasestr(p, kChaveCartao)) != nullptr) {
+    const char* q = p + sizeof kChaveCartao - 1;
+    while (*q == ' ' || *q == '\t' || *q == '\r' || *q == '\n') ++q;
+    if (*q == '=') return q;
+    ++p;
+  }
+  return nullptr;
+}
+
 // Replaces the printable bytes of [de, ate) that lie inside the copy.
 void Cobre(uint8_t* saida, size_t copiados, size_t de, size_t ate, uint8_t marca) {
   for (size_t k = de; k < ate && k < copiados; ++k)
@@ -92,29 +109,29 @@ void TraceDadosPinPad(const char* tag, const char* rotulo, const void* quadro, i
 }
 
 void TraceParametrosAdicionais(const char* tag, const char* texto) {
-  static const char kChave[] = "NumCartaoCripto=";
-  constexpr size_t kTamChave = sizeof kChave - 1;
-  if (texto == nullptr || strcasestr(texto, kChave) == nullptr) {
+  const char* igual = texto != nullptr ? IgualDoNumeroDoCartao(texto) : nullptr;
+  if (igual == nullptr) {
     TraceTexto(tag, "pParamAdic", texto);
     return;
   }
   // A private copy with every value of the key replaced by a run of '*' of
   // fixed length, so that neither the number nor its length is traced. A
-  // value runs to the next ',' outside quotes.
+  // value runs to the next ',' outside quotes, or to the end of its section.
   std::string copia;
   copia.reserve(std::strlen(texto) + 16);
   const char* p = texto;
-  while (const char* achou = strcasestr(p, kChave)) {
-    copia.append(p, static_cast<size_t>(achou - p) + kTamChave);
-    const char* v = achou + kTamChave;
+  while (igual != nullptr) {
+    copia.append(p, static_cast<size_t>(igual + 1 - p));
+    const char* v = igual + 1;
     char aspas = 0;
-    while (*v != '\0' && (aspas != 0 || *v != ',')) {
+    while (*v != '\0' && std::strncmp(v, kSeparadorSecao, 3) != 0 && (aspas != 0 || *v != ',')) {
       if (aspas == 0 && (*v == '"' || *v == '\'')) aspas = *v;
       else if (*v == aspas) aspas = 0;
       ++v;
     }
     copia.append(16, '*');
     p = v;
+    igual = IgualDoNumeroDoCartao(p);
   }
   copia.append(p);
   TraceTexto(tag, "pParamAdic", copia.c_str());

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "PeerPty.h"
+#include "comum/Figuras.h"
 #include "link/Enlace.h"
 #include "link/Serial.h"
 #include "pinpad/ppcomp.h"
@@ -72,5 +73,9 @@ int main(int argc, char** argv) {
   std::printf("  above the floor    %8.3f ms mean, %.3f ms median  (goal < %.1f ms)  mean %s, median %s\n", sobre,
               sobreMediana, kMaxSobreMs, sobre < kMaxSobreMs ? "ok" : "OVER", sobreMediana < kMaxSobreMs ? "ok" : "OVER");
   std::printf("  CPU per exchange   %8.3f ms  (goal < %.1f ms)  %s\n", cpu, kMaxCpuMs, cpu < kMaxCpuMs ? "ok" : "OVER");
+  bench::Figura("link: OPN exchange above its 60 ms of pauses (median)", bench::Texto("%.3f ms", sobreMediana), "< 2 ms",
+                bench::Atende(sobreMediana < kMaxSobreMs && falhas == 0),
+                bench::Texto("mean %.3f ms, p90 %.3f ms, %d exchanges, %d failed", sobre, p90 - kPisoMs, trocas, falhas));
+  bench::Figura("link: library CPU per exchange", bench::Texto("%.3f ms", cpu), "< 1 ms", bench::Atende(cpu < kMaxCpuMs));
   return falhas == 0 && sobreMediana < kMaxSobreMs && cpu < kMaxCpuMs ? 0 : 1;
 }

@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "comum/Figuras.h"
 #include "sim/SimProtocolo.h"
 
 extern char** environ;
@@ -83,6 +84,8 @@ void Relata(const char* nome, std::vector<double> t, double meta) {
   double mediana = t[t.size() / 2], p99 = t[t.size() * 99 / 100];
   std::printf("  %-28s median %7.3f ms  p99 %7.3f ms  (goal: median < %.1f ms) %s\n", nome, mediana, p99, meta,
               mediana < meta ? "ok" : "MISSED");
+  bench::Figura(std::string("simpinpad turnaround, ") + nome + " (median)", bench::Texto("%.3f ms", mediana),
+                bench::Texto("< %.0f ms", meta), bench::Atende(mediana < meta), bench::Texto("p99 %.3f ms", p99));
 }
 
 }  // namespace
@@ -131,6 +134,10 @@ int main(int argc, char** argv) {
                 t[t.size() / 2], teorico, t[t.size() / 2] < teorico * 1.05 && t[t.size() / 2] > teorico * 0.95
                                                                 ? "ok"
                                                                 : "MISSED");
+    const double m = t[t.size() / 2];
+    bench::Figura("simpinpad GIN at 19200 baud / its line time", bench::Texto("%.3f", m / teorico), "0.95-1.05",
+                  bench::Atende(m < teorico * 1.05 && m > teorico * 0.95),
+                  bench::Texto("median %.1f ms, line time %.1f ms", m, teorico));
   }
   return 0;
 }

@@ -1,8 +1,15 @@
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -37,6 +44,37 @@ Resultado Geractl(const std::string& argumentos) {
   int st = pclose(p);
   r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
   return r;
+}
+
+// Runs geractl in the working directory under a file-size limit of `limite`
+// bytes, SIGXFSZ ignored, so that a write past the limit fails with EFBIG as
+// on a full disk; returns its exit status.
+int GeractlComLimite(std::vector<std::string> argumentos, rlim_t limite) {
+  const std::string programa = testutil::DiretorioProgramas() + "/geractl";
+  std::vector<char*> argv;
+  argv.push_back(const_cast<char*>(programa.c_str()));
+  for (auto& a : argumentos) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  const pid_t pid = fork();
+  if (pid == 0) {
+    signal(SIGXFSZ, SIG_IGN);
+    const rlimit r{limite, limite};
+    setrlimit(RLIMIT_FSIZE, &r);
+    const int nulo = open("/dev/null", O_WRONLY);
+    if (nulo >= 0) dup2(nulo, 2);
+    execv(programa.c_str(), argv.data());
+    _exit(127);
+  }
+  int st = 0;
+  if (pid < 0 || waitpid(pid, &st, 0) != pid) return -1;
+  return WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+}
+
+std::vector<std::string> Nomes(const std::string& diretorio) {
+  std::vector<std::string> v;
+  for (const auto& e : std::filesystem::directory_iterator(diretorio)) v.push_back(e.path().filename().string());
+  std::sort(v.begin(), v.end());
+  return v;
 }
 
 class ArquivoChaves : public ::testing::Test {
@@ -141,4 +179,48 @@ TEST_F(ArquivoChaves, LoadFailuresLogTheirTextAndLeaveKeysCleared) {
   testutil::GravaArquivo("QXCLICTL.BIN", bom + "resto");
   testutil::ResetaLibState();
   EXPECT_EQ(Carrega(), 1);
+}
+
+// geractl grava never truncates the old file: the new one is written beside
+// it, synced and renamed over it, so a failed write (here a file-size limit,
+// as on a full disk) leaves the old keys whole and no stray file behind; a
+// good write replaces the file and keeps its mode, and a symbolic link keeps
+// pointing at the file it names.
+TEST_F(ArquivoChaves, GeractlGravaSubstituiOArquivoInteiroOuNada) {
+  const std::string pasta = dir_.dir().caminho();
+  ASSERT_EQ(Geractl(std::string("grava QXCLICTL.BIN ") + kChave1 + " " + kChave2 + " " + kChave3).status, 0);
+  ASSERT_EQ(chmod("QXCLICTL.BIN", 0640), 0);
+  const std::string antigo = testutil::LeArquivo("QXCLICTL.BIN");
+  ASSERT_EQ(antigo.size(), 2048u);
+
+  for (rlim_t limite : {rlim_t{0}, rlim_t{1000}, rlim_t{2047}}) {
+    SCOPED_TRACE(limite);
+    EXPECT_NE(GeractlComLimite({"grava", "QXCLICTL.BIN", kChave3, kChave2, kChave1}, limite), 0);
+    const std::string depois = testutil::LeArquivo("QXCLICTL.BIN");
+    EXPECT_TRUE(depois == antigo) << "the old file now holds " << depois.size() << " other bytes";
+    EXPECT_EQ(Nomes(pasta), std::vector<std::string>{"QXCLICTL.BIN"});
+  }
+  ASSERT_EQ(Carrega(), 1);
+  EXPECT_EQ(ParaHex(LibState.cripto.ChaveCripto1, 8), kChave1);
+
+  ASSERT_EQ(GeractlComLimite({"grava", "QXCLICTL.BIN", kChave3, kChave2, kChave1}, 2048), 0);
+  struct stat st{};
+  ASSERT_EQ(stat("QXCLICTL.BIN", &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0640u);
+  EXPECT_EQ(Nomes(pasta), std::vector<std::string>{"QXCLICTL.BIN"});
+  testutil::ResetaLibState();
+  ASSERT_EQ(Carrega(), 1);
+  EXPECT_EQ(ParaHex(LibState.cripto.ChaveCripto1, 8), kChave3);
+
+  // Through a symbolic link: the file it names is replaced, the link stays.
+  ASSERT_EQ(rename("QXCLICTL.BIN", "real.bin"), 0);
+  ASSERT_EQ(symlink("real.bin", "QXCLICTL.BIN"), 0);
+  ASSERT_EQ(Geractl(std::string("grava QXCLICTL.BIN ") + kChave2 + " " + kChave3 + " " + kChave1).status, 0);
+  ASSERT_EQ(lstat("QXCLICTL.BIN", &st), 0);
+  EXPECT_TRUE(S_ISLNK(st.st_mode));
+  ASSERT_EQ(stat("real.bin", &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0640u);
+  testutil::ResetaLibState();
+  ASSERT_EQ(Carrega(), 1);
+  EXPECT_EQ(ParaHex(LibState.cripto.ChaveCripto1, 8), kChave2);
 }

@@ -99,7 +99,7 @@ TEST_F(Envelope, BlocksFollowTheAlternatingPatternsAndTailStaysClear) {
       std::vector<uint8_t> saida(2 * c.tamanho + 18);
       int32_t n = CifraEnvelopeForma(forma, std::span(m, c.tamanho), saida);
       EXPECT_EQ(Texto(saida, n), c.esperado);
-      std::vector<uint8_t> volta(static_cast<size_t>(n) / 2);  // the least accepted
+      std::vector<uint8_t> volta((static_cast<size_t>(n) + 1) / 2);  // the least accepted
       int32_t v = DecifraEnvelopeForma(forma, std::span(saida.data(), static_cast<size_t>(n)), volta);
       EXPECT_EQ(Texto(volta, v), msg.substr(0, c.tamanho));
     }
@@ -112,7 +112,7 @@ TEST_F(Envelope, ShortMessagesTravelUnchanged) {
   auto msg = Bytes("12345");
   ASSERT_EQ(CifraEnvelope(msg, saida), 5);
   EXPECT_EQ(Texto(saida, 5), "12345");
-  std::vector<uint8_t> volta(5);
+  std::vector<uint8_t> volta(6);  // one byte of the capacity stays unused
   ASSERT_EQ(DecifraEnvelope(std::span(saida.data(), 5), volta), 5);
   EXPECT_EQ(Texto(volta, 5), "12345");
 }
@@ -166,8 +166,9 @@ TEST_F(Envelope, RoundTripsAtEveryLengthAndBothFormsAgree) {
     ASSERT_GT(na, 0);
     ASSERT_EQ(na, nb);
     ASSERT_EQ(a, b);
-    // The least capacity accepted: half the envelope (or the short text itself).
-    std::vector<uint8_t> volta(tam < 8 ? tam : static_cast<size_t>(na) / 2);
+    // The least capacity accepted: half the envelope, rounded up (or one more
+    // than the short text itself).
+    std::vector<uint8_t> volta(tam < 8 ? tam + 1 : (static_cast<size_t>(na) + 1) / 2);
     ASSERT_EQ(DecifraEnvelope(std::span(a.data(), static_cast<size_t>(na)), volta), static_cast<int32_t>(tam));
     ASSERT_TRUE(std::equal(msg.begin(), msg.end(), volta.begin()));
   }
@@ -202,7 +203,8 @@ TEST_F(Envelope, HostileEnvelopesAreRefusedWithinBounds) {
       {"garbage header", std::string(48, 'Z'), 100, -2, "HEADER / CHAVES NAO CONFEREM (D)"},
       {"odd header digit", "G" + bom.substr(1), 100, -2, "HEADER / CHAVES NAO CONFEREM (D)"},
       {"capacity below half", bom, 39, -1, "TAM BUF SAIDA INV (D)"},
-      {"capacity of half", bom, 40, 33, nullptr},
+      {"capacity of half rounded down", bom, 40, -1, "TAM BUF SAIDA INV (D)"},
+      {"capacity of half rounded up", bom, 41, 33, nullptr},
       {"short text above capacity", "1234567", 3, -1, "TAM BUF SAIDA INV (D)"},
       {"header alone", bom.substr(0, 16), 10, 0, nullptr},
   };
@@ -214,6 +216,47 @@ TEST_F(Envelope, HostileEnvelopesAreRefusedWithinBounds) {
     EXPECT_EQ(DecifraEnvelope(entrada, saida), c.esperado);
     if (c.log) {
       EXPECT_EQ(Log(), c.log);
+    }
+  }
+}
+
+// The capacity must reach half the envelope's length, with no rounding down
+// for an odd length, and one byte of it always stays unused: a short message
+// whose length equals the capacity is refused, so a caller that ends the text
+// at the returned length stays inside its buffer.
+TEST_F(Envelope, CapacityIsHalfTheLengthUnroundedAndOneByteStaysUnused) {
+  auto msg = Bytes("123456789");
+  std::vector<uint8_t> env(2 * msg.size() + 18);
+  const int32_t n = CifraEnvelope(msg, env);
+  ASSERT_EQ(n, 33);
+  const std::string impar(env.begin(), env.begin() + n);
+  struct Caso {
+    const char* titulo;
+    std::string entrada;
+    size_t capacidade;
+    int32_t esperado;
+  };
+  const Caso casos[] = {
+      {"odd envelope, capacity of half rounded down", impar, 16, -1},
+      {"odd envelope, capacity of half rounded up", impar, 17, 9},
+      {"7 bytes into 7", "1234567", 7, -1},
+      {"7 bytes into 8", "1234567", 8, 7},
+      {"1 byte into 1", "1", 1, -1},
+      {"1 byte into 2", "1", 2, 1},
+      {"3 bytes (odd) into 1", "123", 1, -1},
+  };
+  for (const auto& c : casos) {
+    SCOPED_TRACE(c.titulo);
+    RegistraErroCripto("");
+    std::vector<uint8_t> entrada(c.entrada.begin(), c.entrada.end());
+    std::vector<uint8_t> saida(c.capacidade, 0xEE);
+    const int32_t r = DecifraEnvelope(entrada, saida);
+    EXPECT_EQ(r, c.esperado);
+    if (r < 0) {
+      EXPECT_EQ(Log(), "TAM BUF SAIDA INV (D)");
+      EXPECT_EQ(saida, std::vector<uint8_t>(c.capacidade, 0xEE));
+    } else {
+      EXPECT_LT(static_cast<size_t>(r), c.capacidade);
     }
   }
 }

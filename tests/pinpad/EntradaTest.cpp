@@ -123,6 +123,31 @@ TEST_F(Entrada, ArquivoDeConfiguracaoDefinidoELido) {
   LibState.api.HabilitaTrace = 0;  // no trace file from the tear-down
 }
 
+// The result is the length of the key text held: a NUL inside the file's value
+// ends the text, and the count stops there too.
+TEST_F(Entrada, CarregaConfiguracaoDevolveOTamanhoDaChaveGuardada) {
+  testutil::DiretorioTemp dir;
+  std::string arquivo = dir.arquivo("pinpad.ini");
+  struct Caso {
+    const char* titulo;
+    std::string valor;
+    const char* chave;
+  };
+  const Caso casos[] = {
+      {"NUL inside", std::string("AB\0CDEF", 7), "AB"},
+      {"NUL first", std::string("\0ABC", 4), ""},
+      {"longer than 16", "0123456789ABCDEF01", "0123456789ABCDEF"},
+  };
+  for (const auto& c : casos) {
+    SCOPED_TRACE(c.titulo);
+    testutil::GravaArquivo(arquivo, "[PinPad]\nChaveTrace=" + c.valor + "\n");
+    ASSERT_EQ(DefineArquivoConfiguracao(arquivo.c_str()), PPCOMP_OK);
+    EXPECT_EQ(CarregaConfiguracaoPinPad(), static_cast<int32_t>(std::strlen(c.chave)));
+    EXPECT_STREQ(LibState.api.ChaveTrace, c.chave);
+  }
+  LibState.api.HabilitaTrace = 0;  // no trace file from the tear-down
+}
+
 TEST_F(Entrada, ConfiguracaoAusenteDaOsPadroes) {
   DefineArquivoConfiguracao("nao-existe.ini");
   CarregaConfiguracaoPinPad();
@@ -150,6 +175,10 @@ TEST_F(Entrada, FuncoesHostGuardadas) {
   EXPECT_EQ(LibState.api.PrimeiraChamada, 0);
   EXPECT_EQ(LibState.api.FuncaoHostComando, comando);
   EXPECT_EQ(LibState.api.FuncaoHostRecebe, recebe);
+  // Back to the serial line: a close through these hosts would look for the
+  // key-control file and log its absence to the working directory.
+  EXPECT_EQ(DefineFuncoesHost(nullptr, nullptr), 0);
+  EXPECT_EQ(LibState.api.FuncaoHostComando, nullptr);
 }
 
 TEST(FormataCampo, AlinhaECortaPeloSinalDoPreenchimento) {

@@ -182,3 +182,86 @@ TEST_F(Ini, WriteThenReadAgreeOverRandomEdits) {
       }
   }
 }
+
+// The caller's key is trimmed as the file's keys are: a key with blanks at its
+// ends sets, reads and deletes the same line as the bare key, and writing it
+// twice leaves one line.
+TEST_F(Ini, KeyWithBlanksAtItsEndsMatchesTheTrimmedKey) {
+  for (const char* chave : {" Chave", "Chave  ", "  Chave "}) {
+    SCOPED_TRACE(std::string("[") + chave + "]");
+    Grava("[S]\nOutra=1\n");
+    ASSERT_EQ(IniGravaTexto("S", chave, "v1", arquivo.c_str()), 1);
+    ASSERT_EQ(IniGravaTexto("S", chave, "v2", arquivo.c_str()), 1);
+    EXPECT_EQ(Conteudo(), "[S]\n  Outra=1\n  Chave=v2\n");
+    EXPECT_EQ(Le("S", chave), "v2");
+    EXPECT_EQ(Le("S", "chave"), "v2");
+    EXPECT_EQ(IniGravaInteiro("S", chave, 7, arquivo.c_str()), 1);
+    EXPECT_EQ(IniLeInteiro("S", chave, 0, arquivo.c_str()), 7);
+    ASSERT_EQ(IniGravaTexto("S", chave, nullptr, arquivo.c_str()), 1);
+    EXPECT_EQ(Conteudo(), "[S]\n  Outra=1\n");
+  }
+  // Blanks alone are no key at all.
+  Grava("[S]\nOutra=1\n");
+  EXPECT_EQ(IniGravaTexto("S", "   ", "v", arquivo.c_str()), 0);
+  EXPECT_EQ(Conteudo(), "[S]\nOutra=1\n");
+}
+
+// A file that repeats a section header: the reader stops at the second copy,
+// so a write goes to the first copy, where the next read looks.
+TEST_F(Ini, RepeatedSectionHeaderWritesIntoTheFirstCopy) {
+  struct Caso {
+    const char* titulo;
+    const char* antes;
+    const char* chave;
+    const char* valor;
+    const char* depois;
+  };
+  static constexpr Caso casos[] = {
+      {"key only in the second copy", "[S]\na=1\n[S]\nb=2\n", "b", "3", "[S]\n  a=1\n  b=3\n\n[S]\n  b=2\n"},
+      {"key in both copies", "[S]\nb=1\n[S]\nb=2\n", "b", "3", "[S]\n  b=3\n\n[S]\n  b=2\n"},
+      {"copies with another section between", "[S]\na=1\n[T]\nx=1\n[s]\nb=2\n", "b", "3",
+       "[S]\n  a=1\n  b=3\n\n[T]\n  x=1\n\n[s]\n  b=2\n"},
+      {"empty first copy", "[S]\n[S]\nb=2\n", "b", "3", "[S]\n  b=3\n\n[S]\n  b=2\n"},
+      {"empty value creates nothing", "[S]\na=1\n[S]\nb=2\n", "b", "", "[S]\n  a=1\n\n[S]\n  b=2\n"},
+      {"deleting a key of the first copy", "[S]\nb=1\n[S]\nc=2\n", "b", nullptr, "[S]\n\n[S]\n  c=2\n"},
+      {"deleting the section removes every copy", "[S]\na=1\n[T]\nx=1\n[S]\nb=2\n", nullptr, nullptr,
+       "[T]\n  x=1\n"},
+  };
+  for (const auto& c : casos) {
+    SCOPED_TRACE(c.titulo);
+    Grava(c.antes);
+    EXPECT_EQ(IniGravaTexto("S", c.chave, c.valor, arquivo.c_str()), 1);
+    EXPECT_EQ(Conteudo(), c.depois);
+    if (c.chave != nullptr) {
+      EXPECT_EQ(Le("S", c.chave), c.valor == nullptr || c.valor[0] == '\0' ? "?" : c.valor);
+    }
+  }
+}
+
+// A value that holds a NUL byte is, as a text, what stands before it: the
+// length returned is that text's length.
+TEST_F(Ini, LengthOfAValueEndsAtAnEmbeddedNul) {
+  struct Caso {
+    const char* titulo;
+    std::string valor;
+    uint16_t tamanho;
+    std::string esperado;
+  };
+  const Caso casos[] = {
+      {"one character then NUL", std::string("x\0yz", 4), 32, "x"},
+      {"NUL first", std::string("\0abc", 4), 32, ""},
+      {"NUL past the cut", std::string("abcd\0e", 6), 3, "ab"},
+      {"no NUL", "abcd", 32, "abcd"},
+  };
+  for (const auto& c : casos) {
+    SCOPED_TRACE(c.titulo);
+    Grava("[S]\nk=" + c.valor + "\n");
+    std::string buf(c.tamanho, 'X');
+    const int n = IniLeTexto("S", "k", "?", buf.data(), c.tamanho, arquivo.c_str());
+    EXPECT_EQ(n, static_cast<int>(c.esperado.size()));
+    EXPECT_EQ(std::string(buf.c_str()), c.esperado);
+  }
+  // An integer whose text is empty takes the default.
+  Grava(std::string("[S]\nk=\0" "12\n", 10));
+  EXPECT_EQ(IniLeInteiro("S", "k", 7, arquivo.c_str()), 7);
+}

@@ -155,11 +155,15 @@ TEST_F(Letrace, GeraChaveParaUmPeriodo) {
   TraceCtx* ctx = Abre("t.dmp", ("ChaveTrace=" + chave).c_str());
   EXPECT_STREQ(ctx->validadeInicio, "20261201");
   EXPECT_STREQ(ctx->validadeFim, "20261231");
-  for (const char* ruim : {"20261231 20261201", "20261301 20261231", "20261201"}) {
+  // Impossible dates are refused like a reversed period; 29 February only in a leap year.
+  for (const char* ruim : {"20261231 20261201", "20261301 20261231", "20261201", "20260231 20260301",
+                           "20260101 20260431", "20250229 20250301", "20261200 20261231", "2026120A 20261231"}) {
     s = Executa(dir, std::string("--gera-chave ") + ruim);
     EXPECT_EQ(s.status, 2) << ruim;
     EXPECT_EQ(s.out, "") << ruim;
   }
+  s = Executa(dir, "--gera-chave 20240229 20240301");
+  EXPECT_EQ(s.status, 0) << s.err;
   EXPECT_EQ(Executa(dir, "--opcao x").status, 2);
 }
 

@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <string>
@@ -11,6 +12,7 @@
 
 #include "TraceTestUtil.h"
 #include "state/LibState.h"
+#include "support/FuncoesArquivo.h"
 #include "trace/FormatoTrace.h"
 
 namespace {
@@ -147,6 +149,23 @@ TEST_F(TraceEscrita, DiretorioInacessivelPerdeORegistroSemFalhar) {
   Abre();
   std::thread([] { TraceTexto("T", "R", "depois"); }).join();
   EXPECT_EQ(Registros(Arquivo("trace.dmp")).size(), 1u);
+}
+
+std::vector<std::string> g_diagnosticos;
+void GuardaDiagnostico(const char* texto) { g_diagnosticos.emplace_back(texto); }
+
+// A record lost because its file cannot be opened is told to the diagnostic
+// hook, once per record.
+TEST_F(TraceEscrita, ArquivoInacessivelAvisaOGanchoDeDiagnostico) {
+  testutil::GravaArquivo(Arquivo("arquivo"), "x");
+  g_diagnosticos.clear();
+  const GanchoDiagnostico anterior = DefineGanchoDiagnostico(GuardaDiagnostico);
+  TraceCtx* ctx = TraceAbre(12, Arquivo("arquivo").c_str(), "t.dmp", nullptr, nullptr, 1, nullptr);
+  TraceTexto("T", "R", "perdido");
+  TraceNumero("T", "R", 1);
+  TraceFecha(ctx);
+  DefineGanchoDiagnostico(anterior);
+  EXPECT_EQ(std::count(g_diagnosticos.begin(), g_diagnosticos.end(), "erro acesso arq trace"), 2);
 }
 
 TEST_F(TraceEscrita, ArquivoNovoACadaDia) {

@@ -1,7 +1,9 @@
 // Pinpad frames reach the trace only while the trace key is valid, and masked;
 // the extra parameter list never shows the card number.
 #include <filesystem>
+#include <random>
 #include <string>
+#include <vector>
 
 #include "TraceTestUtil.h"
 #include "trace/FormatoTrace.h"
@@ -52,6 +54,74 @@ TEST_F(TraceQuadros, QuadroSoComChaveValidaNoPeriodo) {
   }
 }
 
+// A key is good only when both halves are real dates and the start is not
+// after the end; any other decoding (hexadecimal letters, day 0, 31 February,
+// month 13) is no key at all, even if today sorts between its halves.
+TEST_F(TraceQuadros, ChaveSoValeComDuasDatasValidasEmOrdem) {
+  FixaRelogio(Instante(2026, 12, 10));
+  struct Caso {
+    const char* titulo;
+    const char* inicio;
+    const char* fim;
+    int32_t valida;
+  } casos[] = {
+      {"valid period", "20261201", "20261231", 1},
+      {"one day", "20261210", "20261210", 1},
+      {"29 February of a leap year to today", "20240229", "20261210", 1},
+      {"reversed period", "20261231", "20261201", 0},
+      {"reversed around today", "20270101", "20260101", 0},
+      {"hexadecimal letters", "1A2B3C4D", "F0E1D2C3", 0},
+      {"day 0", "20261200", "20261231", 0},
+      {"day 32", "20261201", "20261232", 0},
+      {"month 13", "20261201", "20261301", 0},
+      {"31 February", "20261201", "20270231", 0},
+      {"29 February of a common year", "20230229", "20271231", 0},
+      {"month 0", "20260001", "20271231", 0},
+  };
+  for (const Caso& c : casos) {
+    SCOPED_TRACE(c.titulo);
+    TraceCtx* ctx = Abre("q.dmp", Parametros(c.inicio, c.fim).c_str());
+    EXPECT_EQ(TraceChaveValida(), c.valida);
+    TraceFecha(ctx);
+  }
+}
+
+// Typing errors and random keys: a one-digit typo of a real key, or a random
+// key, must not open the trace to pinpad frames.
+TEST_F(TraceQuadros, ChaveComErroDeDigitacaoOuAleatoriaNaoVale) {
+  FixaRelogio(Instante(2026, 12, 10));
+  char real[17];
+  ASSERT_EQ(ValidadeParaChaveTrace("20261201", "20261231", real), 0);
+  auto valida = [&](const std::string& chave) {
+    TraceCtx* ctx = Abre("q.dmp", ("ChaveTrace=" + chave).c_str());
+    const int32_t v = TraceChaveValida();
+    TraceFecha(ctx);
+    return v;
+  };
+  ASSERT_EQ(valida(real), 1);
+  std::vector<std::string> aceitas;
+  for (size_t i = 0; i < 16; ++i)
+    for (char d : std::string("0123456789ABCDEF")) {
+      if (d == real[i]) continue;
+      std::string chave = real;
+      chave[i] = d;
+      if (valida(chave)) aceitas.push_back(chave);
+    }
+  // Of the 240 typos only one still decodes to two real dates in order
+  // (20261201 to 20760221): a key of its own, which no rule on the dates can
+  // tell from a minted one.
+  EXPECT_EQ(aceitas, std::vector<std::string>{"860A69DDD10F7345"}) << "typos of " << real;
+  std::mt19937 gen(11);
+  int aleatorias = 0;
+  for (int k = 0; k < 2000; ++k) {
+    char chave[17];
+    for (int i = 0; i < 16; ++i) chave[i] = "0123456789ABCDEF"[gen() % 16];
+    chave[16] = '\0';
+    if (valida(chave)) ++aleatorias;
+  }
+  EXPECT_EQ(aleatorias, 0) << "random keys out of 2000 that enable frame tracing";
+}
+
 TEST_F(TraceQuadros, ChaveValidaExigeTraceAtivo) {
   FixaRelogio(Instante(2026, 12, 10));
   Abre("q.dmp", Parametros("20261201", "20261231").c_str(), nullptr, nullptr, 0);
@@ -99,6 +169,39 @@ TEST_F(TraceQuadros, ParametrosAdicionaisEscondemONumeroDoCartao) {
     EXPECT_EQ(ValorTexto(regs[i]), casos[i].esperado);
   }
   EXPECT_TRUE(regs.back().valor.empty());
+}
+
+// The parameter-list reader takes a key with blanks (space, tab, CR, LF) around
+// it and in any case, in any section: the card number under such a key is
+// hidden too.
+TEST_F(TraceQuadros, ParametrosAdicionaisEscondemOCartaoComBrancosEmVoltaDaChave) {
+  Abre();
+  const std::string estrelas(16, '*');
+  const std::string cartao = "4111111111111111";
+  struct Caso {
+    const char* titulo;
+    std::string texto;
+    std::string esperado;
+  };
+  const Caso casos[] = {
+      {"blanks around '='", "NumCartaoCripto = " + cartao, "NumCartaoCripto =" + estrelas},
+      {"blanks before the key", "A=1,  NumCartaoCripto=" + cartao + ",B=2",
+       "A=1,  NumCartaoCripto=" + estrelas + ",B=2"},
+      {"tab, CR and LF, other case", "A=1,\r\n\tnumCARTAOcripto\t\r\n=" + cartao,
+       "A=1,\r\n\tnumCARTAOcripto\t\r\n=" + estrelas},
+      {"in a later section", "A=1<#>NumCartaoCripto = " + cartao + "<#>B=2",
+       "A=1<#>NumCartaoCripto =" + estrelas + "<#>B=2"},
+      {"quoted value with blanks", "NumCartaoCripto =\"4111 1111,1111 1111\",B=2",
+       "NumCartaoCripto =" + estrelas + ",B=2"},
+      {"a longer key is another key", "NumCartaoCriptoX = 1", "NumCartaoCriptoX = 1"},
+  };
+  for (const Caso& c : casos) TraceParametrosAdicionais("PA", c.texto.c_str());
+  const auto regs = Registros(Arquivo("trace.dmp"));
+  ASSERT_EQ(regs.size(), std::size(casos));
+  for (size_t i = 0; i < std::size(casos); ++i) {
+    SCOPED_TRACE(casos[i].titulo);
+    EXPECT_EQ(ValorTexto(regs[i]), casos[i].esperado);
+  }
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 // geractl: writes a key-control file from three DES keys, or reads one back.
 //
-//   geractl grava ARQUIVO CHAVE1 CHAVE2 CHAVE3   keys as 16 hexadecimal characters
+//   geractl grava ARQUIVO CHAVE1 CHAVE2 CHAVE3   keys as 16 hexadecimal characters;
+//                                                the file is replaced whole or not at all
 //   geractl le ARQUIVO [--mostra-chaves]          check values (and keys if asked)
 //
 // The file is written with the same offset table, header constant and transform
@@ -8,13 +9,17 @@
 // A check value is the first three bytes of the key's DES encryption of a zero
 // block, in hexadecimal.
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/random.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
+#include <cstdlib>
 #include <cstdio>
 #include <cstring>
 #include <span>
+#include <string>
 #include <string_view>
 
 #include "cipher/ConstantesCripto.h"
@@ -84,6 +89,70 @@ void ValorVerificacao(const uint8_t chave[8], char saida[7]) {
   std::snprintf(saida, 7, "%02X%02X%02X", cifrado[0], cifrado[1], cifrado[2]);
 }
 
+// Makes `dados` the whole content of `caminho` without ever truncating the old
+// file: a new file is written beside it, synced, given the old file's mode
+// (and owner and group where the system allows), then renamed over it; the
+// directory is synced so that the rename lasts. A symbolic link is followed
+// and the file it names replaced, so the link stays. On any failure the new
+// file is removed and the old one is left as it was. Returns 0, or -1 with a
+// message on standard error.
+int GravaSubstituindo(const char* caminho, const uint8_t* dados, size_t tamanho) {
+  std::string alvo = caminho;
+  char real[PATH_MAX];
+  if (realpath(caminho, real) != nullptr) alvo = real;
+  const size_t barra = alvo.rfind('/');
+  const std::string pasta = barra == std::string::npos ? "." : barra == 0 ? "/" : alvo.substr(0, barra);
+
+  std::string novo = alvo + ".XXXXXX";
+  const int fd = mkostemp(novo.data(), O_CLOEXEC);
+  if (fd < 0) {
+    std::fprintf(stderr, "geractl: %s: %s\n", caminho, std::strerror(errno));
+    return -1;
+  }
+  bool ok = true;
+  struct stat antigo{};
+  if (stat(alvo.c_str(), &antigo) == 0) {
+    mode_t modo = antigo.st_mode & 07777;
+    // Group and other bits are meant for the old file's group: without it,
+    // only the owner's bits are kept.
+    if (fchown(fd, antigo.st_uid, antigo.st_gid) != 0 && fchown(fd, static_cast<uid_t>(-1), antigo.st_gid) != 0)
+      modo &= 0700;
+    if (fchmod(fd, modo) != 0) ok = false;
+  }
+  size_t escritos = 0;
+  while (ok && escritos < tamanho) {
+    const ssize_t n = write(fd, dados + escritos, tamanho - escritos);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      ok = false;
+      break;
+    }
+    escritos += static_cast<size_t>(n);
+  }
+  if (ok && fsync(fd) != 0) ok = false;
+  int erro = errno;
+  if (close(fd) != 0 && ok) {
+    ok = false;
+    erro = errno;
+  }
+  if (ok && rename(novo.c_str(), alvo.c_str()) != 0) {
+    ok = false;
+    erro = errno;
+  }
+  if (!ok) {
+    unlink(novo.c_str());
+    std::fprintf(stderr, "geractl: %s: falha na gravacao (%s); arquivo anterior mantido\n", caminho,
+                 std::strerror(erro));
+    return -1;
+  }
+  const int dir = open(pasta.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dir >= 0) {
+    fsync(dir);
+    close(dir);
+  }
+  return 0;
+}
+
 int Grava(const char* caminho, char** textos) {
   uint8_t chaves[3][8];
   for (int k = 0; k < 3; ++k) {
@@ -112,24 +181,7 @@ int Grava(const char* caminho, char** textos) {
     Espalha(arquivo, base, cripto::kGrupoChave1 + 1, g2);
     Espalha(arquivo, base, cripto::kGrupoChave1 + 2, grupo);
 
-    int fd = open(caminho, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    if (fd < 0) {
-      std::fprintf(stderr, "geractl: %s: %s\n", caminho, std::strerror(errno));
-    } else {
-      size_t escritos = 0;
-      while (escritos < sizeof arquivo) {
-        ssize_t n = write(fd, arquivo + escritos, sizeof arquivo - escritos);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) break;
-        escritos += static_cast<size_t>(n);
-      }
-      bool ok = escritos == sizeof arquivo && fsync(fd) == 0;
-      if (close(fd) != 0) ok = false;
-      if (ok)
-        rc = 0;
-      else
-        std::fprintf(stderr, "geractl: %s: falha na gravacao\n", caminho);
-    }
+    if (GravaSubstituindo(caminho, arquivo, sizeof arquivo) == 0) rc = 0;
   }
   LimpaSegura(arquivo, sizeof arquivo);
   LimpaSegura(kek, sizeof kek);

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "support/FuncoesArquivo.h"
 #include "tools/letrace/DecodificaTrace.h"
 #include "trace/FormatoTrace.h"
 
@@ -19,17 +20,10 @@ void Uso() {
       stderr);
 }
 
-bool DataValidaChave(const char* d) {
-  if (std::strlen(d) != 8) return false;
-  for (int i = 0; i < 8; ++i)
-    if (d[i] < '0' || d[i] > '9') return false;
-  const int mes = (d[4] - '0') * 10 + (d[5] - '0');
-  const int dia = (d[6] - '0') * 10 + (d[7] - '0');
-  return mes >= 1 && mes <= 12 && dia >= 1 && dia <= 31;
-}
-
+// Both dates must be real (DataValida: no 31 February), the start not after
+// the end: the library takes no other key as valid.
 int GeraChave(const char* inicio, const char* fim) {
-  if (!DataValidaChave(inicio) || !DataValidaChave(fim) || std::strcmp(inicio, fim) > 0) {
+  if (!DataValida(inicio) || !DataValida(fim) || std::strcmp(inicio, fim) > 0) {
     std::fputs("letrace: periodo invalido (AAAAMMDD AAAAMMDD, inicio <= fim)\n", stderr);
     return 2;
   }

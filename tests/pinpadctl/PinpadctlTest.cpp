@@ -1,0 +1,405 @@
+// pinpadctl end to end against simpinpad: every command, the explanations of a
+// port that does not open, a pinpad with keys at only some indexes, time
+// limits, Ctrl-C, and card numbers that never come out whole.
+#include <gtest/gtest.h>
+#include <grp.h>
+#include <signal.h>
+#include <fcntl.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "common/TestUtil.h"
+#include "tool/Processo.h"
+
+namespace {
+
+using e2e::Resultado;
+using e2e::Simulador;
+
+const std::string ErroPorta = "Erro PP_Open (30) - porta serial do pinpad provavelmente ocupada.\n";
+
+Resultado Pinpadctl(const std::vector<std::string>& args, int limiteMs = 30000) {
+  return e2e::Executa(e2e::Programa("pinpadctl"), args, limiteMs);
+}
+
+bool Contem(const std::string& texto, const std::string& trecho) { return texto.find(trecho) != std::string::npos; }
+
+// ---- Command line -----------------------------------------------------------------
+
+TEST(PinpadctlUso, AjudaDoProgramaEDeCadaComando) {
+  auto r = Pinpadctl({"--help"});
+  EXPECT_EQ(r.status, 0);
+  for (const char* c : {"diagnostico", "info", "mostra", "tecla", "cifra", "carimbo", "evento", "remove", "cartao"}) {
+    EXPECT_TRUE(Contem(r.saida, c)) << c;
+    auto a = Pinpadctl({"/dev/ttyACM0", c, "--help"});
+    EXPECT_EQ(a.status, 0) << c;
+    EXPECT_TRUE(Contem(a.saida, std::string("PORTA ") + c)) << a.saida;
+  }
+  EXPECT_TRUE(Contem(Pinpadctl({"cartao", "--help"}).saida, "mascarado"));
+}
+
+TEST(PinpadctlUso, LinhaInvalidaSai255SemTocarNaPorta) {
+  struct Caso {
+    std::vector<std::string> args;
+    const char* trecho;
+  } casos[] = {
+      {{}, "Uso:"},
+      {{"/nao/existe"}, "Uso:"},
+      {{"/nao/existe", "desconhecido"}, "comando desconhecido"},
+      {{"/nao/existe", "info", "--opcao-x"}, "opcao desconhecida"},
+      {{"/nao/existe", "mostra", std::string(17, 'A') + "|B"}, "16 caracteres"},
+      {{"/nao/existe", "mostra", std::string(33, 'A')}, "32 caracteres"},
+      {{"/nao/existe", "cifra", "100", "1122334455667788"}, "0 a 99"},
+      {{"/nao/existe", "cifra", "2", "11223344556677"}, "16 digitos"},
+      {{"/nao/existe", "tecla", "--espera", "x"}, "--espera"},
+      {{"/nao/existe", "diagnostico", "--indices", "9-2"}, "--indices"},
+  };
+  for (const auto& c : casos) {
+    auto r = Pinpadctl(c.args);
+    EXPECT_EQ(r.status, 255) << c.trecho;
+    EXPECT_TRUE(Contem(r.erro, c.trecho)) << r.erro;
+    EXPECT_FALSE(Contem(r.saida + r.erro, "Erro PP_Open")) << c.trecho;
+  }
+}
+
+// ---- A port that does not open ---------------------------------------------------
+
+TEST(PinpadctlPorta, ExplicaPorQueAPortaNaoAbreESai30) {
+  testutil::DiretorioTemp tmp;
+  const std::string arquivo = tmp.arquivo("nao-e-terminal");
+  testutil::GravaArquivo(arquivo, "conteudo");
+  struct Caso {
+    std::string porta;
+    const char* trecho;
+  } casos[] = {
+      {tmp.arquivo("ttyNADA"), "nao existe"},
+      {arquivo, "nao e um terminal"},
+      {tmp.caminho(), "e uma pasta"},
+      {"/dev/null", "nao e um terminal"},
+  };
+  for (const auto& c : casos) {
+    for (const char* comando : {"info", "diagnostico"}) {
+      auto r = Pinpadctl({c.porta, comando});
+      EXPECT_EQ(r.status, 30) << c.porta << " " << comando;
+      EXPECT_TRUE(Contem(r.saida, c.trecho)) << r.saida;
+      EXPECT_TRUE(Contem(r.saida, ErroPorta)) << r.saida;
+    }
+  }
+  // Nothing was written into the file.
+  EXPECT_EQ(testutil::LeArquivo(arquivo), "conteudo");
+
+  auto j = Pinpadctl({"--json", tmp.arquivo("ttyNADA"), "diagnostico"});
+  EXPECT_EQ(j.status, 30);
+  EXPECT_TRUE(Contem(j.saida, "\"passo\":\"porta\",\"ok\":false,\"status\":30")) << j.saida;
+  EXPECT_TRUE(Contem(j.saida, "\"status\":30,\"texto\":\"porta serial do pinpad provavelmente ocupada.\"")) << j.saida;
+}
+
+// pinpadctl run as "nobody" (needs root to drop privileges): exit status and
+// output, or -1 when it could not run so.
+int ComoNinguem(const std::vector<std::string>& args, std::string& saida) {
+  int tubo[2];
+  if (pipe(tubo) != 0) return -1;
+  const std::string programa = e2e::Programa("pinpadctl");
+  std::vector<char*> argv = {const_cast<char*>(programa.c_str())};
+  for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  pid_t pid = fork();
+  if (pid == 0) {
+    dup2(tubo[1], 1);
+    dup2(tubo[1], 2);
+    if (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0) _exit(120);
+    execv(programa.c_str(), argv.data());
+    _exit(121);
+  }
+  close(tubo[1]);
+  char buf[4096];
+  ssize_t n;
+  while ((n = read(tubo[0], buf, sizeof buf)) > 0) saida.append(buf, static_cast<size_t>(n));
+  close(tubo[0]);
+  int st = 0;
+  waitpid(pid, &st, 0);
+  if (!WIFEXITED(st) || WEXITSTATUS(st) >= 120) return -1;
+  return WEXITSTATUS(st);
+}
+
+// As an ordinary user, a device of another group is refused with the group to
+// join; the errno table test covers the case where privileges cannot be dropped.
+TEST(PinpadctlPorta, SemPermissaoDizQualGrupoEntrar) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to drop privileges";
+  Simulador sim;
+  ASSERT_TRUE(sim.ativo());
+  char real[4096];
+  ASSERT_NE(realpath(sim.dispositivo().c_str(), real), nullptr);
+  struct stat st {};
+  ASSERT_EQ(stat(real, &st), 0);
+  ASSERT_EQ(chmod(real, 0600), 0);  // owner only: nobody may open it
+  const group* g = getgrgid(st.st_gid);
+  const std::string grupo = g ? g->gr_name : std::to_string(st.st_gid);
+  std::string saida;
+  int status = ComoNinguem({real, "diagnostico"}, saida);
+  if (status < 0) GTEST_SKIP() << "cannot run as nobody here: " << saida;
+  EXPECT_EQ(status, 30) << saida;
+  EXPECT_TRUE(Contem(saida, "Permissao negada")) << saida;
+  EXPECT_TRUE(Contem(saida, "grupo '" + grupo + "'")) << saida;
+  EXPECT_TRUE(Contem(saida, "usermod -aG " + grupo)) << saida;
+}
+
+// A device another program holds in exclusive mode is "busy".
+TEST(PinpadctlPorta, DispositivoEmUsoExclusivoEstaOcupado) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to drop privileges";
+  Simulador sim;
+  ASSERT_TRUE(sim.ativo());
+  char real[4096];
+  ASSERT_NE(realpath(sim.dispositivo().c_str(), real), nullptr);
+  ASSERT_EQ(chmod(real, 0666), 0);
+  int fd = open(real, O_RDWR | O_NOCTTY | O_NONBLOCK);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(ioctl(fd, TIOCEXCL), 0);
+  std::string saida;
+  int status = ComoNinguem({real, "info"}, saida);
+  close(fd);
+  if (status < 0) GTEST_SKIP() << "cannot run as nobody here: " << saida;
+  EXPECT_EQ(status, 30) << saida;
+  EXPECT_TRUE(Contem(saida, "ocupado")) << saida;
+  EXPECT_TRUE(Contem(saida, "fuser -v " + std::string(real))) << saida;
+}
+
+// ---- Commands against the simulator ------------------------------------------------
+
+TEST(PinpadctlSimulador, InfoMostraOsCamposPeloNome) {
+  Simulador sim({"--versao", "1.07", "--fabricante", "FABRICA Z", "--modelo", "MOD 9", "--serie", "SN-0042"});
+  ASSERT_TRUE(sim.ativo());
+  auto r = Pinpadctl({sim.dispositivo(), "info"});
+  EXPECT_EQ(r.status, 0) << r.saida << r.erro;
+  EXPECT_TRUE(Contem(r.saida, "Fabricante:        FABRICA Z\n")) << r.saida;
+  EXPECT_TRUE(Contem(r.saida, "Modelo:            MOD 9\n"));
+  EXPECT_TRUE(Contem(r.saida, "Versao (60-63):    1.07\n"));
+  EXPECT_TRUE(Contem(r.saida, "Numero de serie:   SN-0042\n"));
+  EXPECT_TRUE(Contem(r.saida, "nao se aplica"));
+
+  auto j = Pinpadctl({"--json", sim.dispositivo(), "info"});
+  EXPECT_EQ(j.status, 0);
+  EXPECT_TRUE(Contem(j.saida, "\"fabricante\":\"FABRICA Z\",\"modelo\":\"MOD 9\"")) << j.saida;
+  EXPECT_TRUE(Contem(j.saida, "\"versao\":\"1.07\""));
+  EXPECT_TRUE(Contem(j.saida, "\"serie\":\"SN-0042\",\"kolvar_aplica_teste\":false"));
+  EXPECT_TRUE(Contem(j.saida, "\"status\":0,\"texto\":\"OK\"}\n"));
+  // Every call opens and closes the pinpad.
+  auto quadros = e2e::Quadros(sim.log());
+  EXPECT_EQ(std::count(quadros.begin(), quadros.end(), "OPN"), 2);
+  EXPECT_EQ(std::count(quadros.begin(), quadros.end(), "CLO032" + std::string(32, ' ')), 2);
+}
+
+TEST(PinpadctlSimulador, MostraSeparaAsLinhasNaBarra) {
+  Simulador sim;
+  ASSERT_TRUE(sim.ativo());
+  EXPECT_EQ(Pinpadctl({sim.dispositivo(), "mostra", "LINHA UM|LINHA DOIS"}).status, 0);
+  EXPECT_EQ(Pinpadctl({sim.dispositivo(), "mostra", "TEXTO QUE QUEBRA NO DEZESSEIS"}).status, 0);
+  auto quadros = e2e::Quadros(sim.log());
+  EXPECT_NE(std::find(quadros.begin(), quadros.end(), "DSP032LINHA UM        LINHA DOIS      "), quadros.end());
+  EXPECT_NE(std::find(quadros.begin(), quadros.end(), "DSP032TEXTO QUE QUEBRA NO DEZESSEIS   "), quadros.end());
+}
+
+TEST(PinpadctlSimulador, TeclaDaONomeEOCodigoComoStatus) {
+  Simulador sim({"--teclas", "F2,CANCEL,OK"});
+  ASSERT_TRUE(sim.ativo());
+  struct Caso {
+    int status;
+    const char* linha;
+  } casos[] = {{5, "Tecla: F2\n"}, {13, "Tecla: CANCEL\n"}, {0, "Tecla: OK\n"}};
+  for (const auto& c : casos) {
+    auto r = Pinpadctl({sim.dispositivo(), "tecla", "--espera", "5"});
+    EXPECT_EQ(r.status, c.status) << r.saida;
+    EXPECT_EQ(r.saida, c.linha);
+  }
+}
+
+TEST(PinpadctlSimulador, EsperaEsgotadaAbortaOComandoEFecha) {
+  Simulador sim({"--tecla-padrao", "NENHUMA"});
+  ASSERT_TRUE(sim.ativo());
+  for (const char* comando : {"tecla", "cartao"}) {
+    auto r = Pinpadctl({sim.dispositivo(), comando, "--espera", "0.5"});
+    EXPECT_EQ(r.status, 12) << comando;
+    EXPECT_TRUE(Contem(r.saida, "Erro espera (12) - Esgotado o tempo maximo estipulado para a operacao.\n"))
+        << r.saida;
+    EXPECT_LT(r.segundos, 5);
+  }
+  const std::string log = sim.log();
+  EXPECT_EQ(e2e::ContaEventos(log, "RX", "CAN"), 2);
+  auto quadros = e2e::Quadros(log);
+  ASSERT_FALSE(quadros.empty());
+  EXPECT_EQ(quadros.back(), "CLO032" + std::string(32, ' '));
+}
+
+TEST(PinpadctlSimulador, CifraNoModoQueOIndiceAceita) {
+  Simulador sim({"--sem-chave", "4"});
+  ASSERT_TRUE(sim.ativo());
+  // Index 2 (double-length key) in triple DES: Kolvar's expected cryptogram.
+  auto r = Pinpadctl({sim.dispositivo(), "cifra", "2", "1122334455667788"});
+  EXPECT_EQ(r.status, 0) << r.saida;
+  EXPECT_EQ(r.saida, "Indice 02, 3DES: 2CEFD8CF1F1CF0C6\n");
+  auto d = Pinpadctl({"--json", sim.dispositivo(), "cifra", "8", "1122334455667788", "--des"});
+  EXPECT_EQ(d.status, 0);
+  EXPECT_TRUE(Contem(d.saida, "\"indice\":8,\"modo\":\"DES\",\"criptograma\":\"")) << d.saida;
+  // An empty index: both modes refused, the pinpad's code is the status.
+  auto v = Pinpadctl({sim.dispositivo(), "cifra", "4", "1122334455667788"});
+  EXPECT_EQ(v.status, 11);
+  EXPECT_EQ(v.saida, "Erro PP_EncryptBuffer (11) - Parametro invalido passado a funcao.\n");
+  std::vector<std::string> enb;
+  for (const auto& q : e2e::Quadros(sim.log()))
+    if (q.rfind("ENB", 0) == 0) enb.push_back(q.substr(0, 9));
+  EXPECT_EQ(enb, (std::vector<std::string>{"ENB051102", "ENB051008", "ENB051104", "ENB051004"}));
+}
+
+TEST(PinpadctlSimulador, CarimboEventoERemove) {
+  Simulador sim({"--teclas", "F1,CHIP,RETIRA"});
+  ASSERT_TRUE(sim.ativo());
+  auto c = Pinpadctl({sim.dispositivo(), "carimbo"});
+  EXPECT_EQ(c.status, 0);
+  EXPECT_EQ(c.saida, "Carimbo de tempo (00): 0000000000\n");
+  auto e1 = Pinpadctl({sim.dispositivo(), "evento", "--espera", "5"});
+  EXPECT_EQ(e1.status, 0);
+  EXPECT_EQ(e1.saida, "Evento: tecla F1\n");
+  auto e2 = Pinpadctl({"--json", sim.dispositivo(), "evento", "--espera", "5"});
+  EXPECT_TRUE(Contem(e2.saida, "\"evento\":\"chip inserido\"")) << e2.saida;
+  auto rm = Pinpadctl({sim.dispositivo(), "remove", "TIRE O CARTAO", "--espera", "5"});
+  EXPECT_EQ(rm.status, 0);
+  EXPECT_EQ(rm.saida, "Cartao retirado\n");
+  EXPECT_TRUE(Contem(rm.erro, "pinpad: TIRE O CARTAO")) << rm.erro;
+}
+
+// ---- Card data -------------------------------------------------------------------
+
+// A sentinel card number goes through every path that sees card data; neither
+// it, nor its hidden middle, nor a track comes out, on any stream or in any file.
+TEST(PinpadctlCartao, NumeroSentinelaNuncaSaiInteiro) {
+  const std::string pan = "4999988887777666";
+  Simulador sim({"--pan", pan, "--nome", "SENTINELA/TESTE", "--validade", "2807", "--teclas", "OK,OK,CARTAO,CARTAO"});
+  ASSERT_TRUE(sim.ativo());
+  testutil::DiretorioTemp cwd;
+  const auto antes = std::filesystem::current_path();
+  std::filesystem::current_path(cwd.caminho());
+  std::vector<Resultado> rs = {
+      Pinpadctl({sim.dispositivo(), "cartao", "--espera", "5"}),
+      Pinpadctl({"--json", sim.dispositivo(), "cartao", "--espera", "5"}),
+      Pinpadctl({sim.dispositivo(), "evento", "--espera", "5"}),
+      Pinpadctl({"--json", sim.dispositivo(), "evento", "--espera", "5"}),
+  };
+  std::filesystem::current_path(antes);
+  EXPECT_TRUE(std::filesystem::is_empty(cwd.caminho())) << "pinpadctl wrote a file";
+  for (const auto& r : rs) {
+    EXPECT_EQ(r.status, 0) << r.saida << r.erro;
+    const std::string tudo = r.saida + r.erro;
+    EXPECT_TRUE(Contem(tudo, "499998******7666")) << tudo;
+    EXPECT_FALSE(Contem(tudo, pan)) << tudo;
+    EXPECT_FALSE(Contem(tudo, "88887777")) << tudo;
+    EXPECT_FALSE(Contem(tudo, "=2807")) << tudo;   // track 2
+    EXPECT_FALSE(Contem(tudo, "^2807")) << tudo;   // track 1
+  }
+  EXPECT_TRUE(Contem(rs[0].saida, "Numero:   499998******7666\nValidade: 07/28\nPortador: SENTINELA/TESTE\n"))
+      << rs[0].saida;
+  EXPECT_TRUE(Contem(rs[1].saida, "\"numero\":\"499998******7666\",\"validade\":\"07/28\",\"portador\":\"SENTINELA/TESTE\""))
+      << rs[1].saida;
+}
+
+// ---- diagnostico -----------------------------------------------------------------
+
+TEST(PinpadctlDiagnostico, AchaAsChavesSoNosIndicesQueAsTem) {
+  Simulador sim({"--sem-chave", "2", "--sem-chave", "8", "--chave", "3=0123456789ABCDEFFEDCBA9876543210", "--chave",
+                 "7=0123456789ABCDEF"});
+  ASSERT_TRUE(sim.ativo());
+  auto r = Pinpadctl({sim.dispositivo(), "diagnostico", "--indices", "0-9"});
+  EXPECT_EQ(r.status, 0) << r.saida;
+  for (const char* linha : {"[ OK  ] porta: ", "[ OK  ] pinpad responde: ", "[ OK  ] informacao: SIMPINPAD SIM-16X2",
+                            "Versao (60-63):    1.06\n", "o Kolvar aplica o teste", "[ OK  ] carimbo de tempo: 0000000000",
+                            "[ OK  ] chaves mestras: indices que cifram: 03 (3DES), 07 (3DES)\n", "[ OK  ] display: ",
+                            "Resumo: 7 de 7 verificacoes passaram.\n"}) {
+    EXPECT_TRUE(Contem(r.saida, linha)) << linha << "\n" << r.saida;
+  }
+  auto displays = e2e::Displays(sim.log());
+  EXPECT_NE(std::find(displays.begin(), displays.end(), "PINPADCTL       TESTE DO DISPLAY"), displays.end());
+
+  auto j = Pinpadctl({"--json", sim.dispositivo(), "diagnostico", "--indices", "2-3"});
+  EXPECT_EQ(j.status, 0);
+  EXPECT_TRUE(Contem(j.saida, "\"indices\":[{\"indice\":3,\"modo\":\"3DES\"}]")) << j.saida;
+  EXPECT_TRUE(Contem(j.saida, "\"informacao\":{\"fabricante\":\"SIMPINPAD\"")) << j.saida;
+}
+
+TEST(PinpadctlDiagnostico, SemChaveNenhumaFalhaComOCodigoDoPinpad) {
+  Simulador sim({"--sem-chave", "2", "--sem-chave", "8", "--teclas", "F3"});
+  ASSERT_TRUE(sim.ativo());
+  auto r = Pinpadctl({sim.dispositivo(), "diagnostico", "--indices", "0-9", "--teclado", "--espera", "5"});
+  EXPECT_EQ(r.status, 11) << r.saida;
+  EXPECT_TRUE(Contem(r.saida, "[FALHA] chaves mestras: nenhum indice de 00-09 cifra\n")) << r.saida;
+  EXPECT_TRUE(Contem(r.saida, "[ OK  ] teclado: tecla F3\n")) << r.saida;
+  EXPECT_TRUE(Contem(r.saida, "chaves mestras         NAO funciona\n"));
+  EXPECT_TRUE(Contem(r.saida, "Erro PP_EncryptBuffer (11) - Parametro invalido passado a funcao.\n"));
+}
+
+// ---- Ctrl-C ----------------------------------------------------------------------
+
+// pinpadctl started in the background, its output in a file.
+struct EmFundo {
+  pid_t pid = -1;
+  std::string saida;
+  EmFundo(const std::vector<std::string>& args, const std::string& arquivo) : saida(arquivo) {
+    const std::string programa = e2e::Programa("pinpadctl");
+    std::vector<char*> argv = {const_cast<char*>(programa.c_str())};
+    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    pid = fork();
+    if (pid == 0) {
+      FILE* f = std::fopen(arquivo.c_str(), "w");
+      if (f) {
+        dup2(fileno(f), 1);
+        dup2(fileno(f), 2);
+      }
+      execv(programa.c_str(), argv.data());
+      _exit(127);
+    }
+  }
+  int Espera() {
+    int st = 0;
+    for (int i = 0; i < 1000; ++i) {
+      if (waitpid(pid, &st, WNOHANG) == pid) return WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    kill(pid, SIGKILL);
+    waitpid(pid, &st, 0);
+    return -1;
+  }
+};
+
+TEST(PinpadctlInterrupcao, CtrlCAbortaOComandoPendenteEFechaAPorta) {
+  Simulador sim({"--tecla-padrao", "NENHUMA"});
+  ASSERT_TRUE(sim.ativo());
+  testutil::DiretorioTemp tmp;
+  for (const char* comando : {"tecla", "cartao", "evento"}) {
+    EmFundo p({sim.dispositivo(), comando, "--espera", "20"}, tmp.arquivo(comando));
+    ASSERT_GT(p.pid, 0);
+    // Wait until the start command reached the pinpad.
+    const size_t antes = e2e::Quadros(sim.log()).size();
+    for (int i = 0; i < 500 && e2e::Quadros(sim.log()).size() < antes + 2; ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    kill(p.pid, SIGINT);
+    EXPECT_EQ(p.Espera(), 130) << comando;
+    EXPECT_TRUE(Contem(testutil::LeArquivo(p.saida), "interrompido")) << comando;
+  }
+  const std::string log = sim.log();
+  EXPECT_EQ(e2e::ContaEventos(log, "RX", "CAN"), 3);
+  EXPECT_EQ(e2e::ContaEventos(log, "TX", "EOT"), 3);
+  auto quadros = e2e::Quadros(log);
+  EXPECT_EQ(std::count(quadros.begin(), quadros.end(), "CLO032" + std::string(32, ' ')), 3);
+  ASSERT_FALSE(quadros.empty());
+  EXPECT_EQ(quadros.back(), "CLO032" + std::string(32, ' '));
+}
+
+}  // namespace

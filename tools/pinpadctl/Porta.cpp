@@ -1,0 +1,106 @@
+#include "tools/pinpadctl/Porta.h"
+
+#include <fcntl.h>
+#include <grp.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace pinpadctl {
+
+namespace {
+
+bool SoDigitos(const std::string& s) {
+  if (s.empty()) return false;
+  for (char c : s)
+    if (c < '0' || c > '9') return false;
+  return true;
+}
+
+std::string NomeGrupo(gid_t gid) {
+  if (const group* g = getgrgid(gid)) return g->gr_name;
+  return std::to_string(gid);
+}
+
+std::string NomeUsuario() {
+  if (const passwd* p = getpwuid(getuid())) return p->pw_name;
+  return "$USER";
+}
+
+}  // namespace
+
+std::string CaminhoDispositivo(const std::string& porta) {
+  if (SoDigitos(porta) && porta.size() < 6) {
+    int n = std::atoi(porta.c_str());
+    return "/dev/ttyS" + std::to_string(n - 1);
+  }
+  return porta;
+}
+
+std::string ExplicaErro(int erro, const std::string& caminho, const std::string& grupo) {
+  const std::string c = "\"" + caminho + "\"";
+  switch (erro) {
+    case ENOENT:
+      return "O dispositivo " + c + " nao existe: o pinpad nao esta conectado, ou o nome esta errado "
+             "(pinpads USB costumam aparecer como /dev/ttyACM0 ou /dev/ttyUSB0; veja 'ls /dev/ttyACM* /dev/ttyUSB*').";
+    case ENOTDIR:
+      return "Uma parte do caminho " + c + " nao e uma pasta: o nome do dispositivo esta errado.";
+    case EACCES:
+    case EPERM:
+      if (!grupo.empty())
+        return "Permissao negada ao abrir " + c + ": o dispositivo pertence ao grupo '" + grupo +
+               "'. Entre no grupo (sudo usermod -aG " + grupo + " " + NomeUsuario() +
+               ") e abra uma nova sessao, ou rode como um usuario do grupo.";
+      return "Permissao negada ao abrir " + c + ": este usuario nao pode ler e escrever no dispositivo.";
+    case EBUSY:
+      return "Dispositivo " + c + " ocupado: outro programa o mantem aberto em modo exclusivo "
+             "(veja qual com 'fuser -v " + caminho + "') e feche-o antes.";
+    case ENOTTY:
+      return c + " nao e um terminal (porta serial): nao e o dispositivo de um pinpad.";
+    case EISDIR:
+      return c + " e uma pasta, nao o dispositivo de um pinpad.";
+    case ENXIO:
+    case ENODEV:
+      return "Nao ha aparelho atras de " + c + ": o pinpad foi desconectado ou o driver nao o reconhece.";
+    case EIO:
+      return "Erro de entrada e saida em " + c + ": o pinpad foi desconectado durante a abertura?";
+    case ELOOP:
+      return c + " e um atalho que aponta para si mesmo.";
+    case ENAMETOOLONG:
+      return "O nome " + c + " e longo demais.";
+    default:
+      return "Erro ao abrir " + c + ": " + std::strerror(erro) + ".";
+  }
+}
+
+ExameDePorta ExaminaPorta(const std::string& porta) {
+  ExameDePorta ex;
+  const std::string caminho = CaminhoDispositivo(porta);
+  struct stat st {};
+  auto falha = [&](int erro) {
+    ex.ok = false;
+    ex.erro = erro;
+    ex.explicacao = ExplicaErro(erro, caminho, ex.grupo);
+    return ex;
+  };
+  if (stat(caminho.c_str(), &st) != 0) return falha(errno);
+  ex.grupo = NomeGrupo(st.st_gid);
+  if (S_ISDIR(st.st_mode)) return falha(EISDIR);
+  // Only a character device can be a terminal; a regular file or a pipe is
+  // refused here so that nothing is ever written into it.
+  if (!S_ISCHR(st.st_mode)) return falha(ENOTTY);
+  int fd = open(caminho.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return falha(errno);
+  const bool terminal = isatty(fd) != 0;
+  close(fd);
+  if (!terminal) return falha(ENOTTY);
+  ex.ok = true;
+  return ex;
+}
+
+}  // namespace pinpadctl

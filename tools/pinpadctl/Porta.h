@@ -1,0 +1,30 @@
+#pragma once
+// Looks at the serial device before the library opens it, and explains in
+// plain words why a device cannot serve as a pinpad port.
+#include <string>
+
+namespace pinpadctl {
+
+// Device path the library opens for a port name: "1" is /dev/ttyS0, "2"
+// /dev/ttyS1, ...; anything else is the path itself.
+std::string CaminhoDispositivo(const std::string& porta);
+
+struct ExameDePorta {
+  bool ok = false;
+  int erro = 0;            // errno of the failing step (ENOTTY when not a terminal)
+  std::string explicacao;  // one paragraph, empty when ok
+  std::string grupo;       // group that owns the device (for the permission hint)
+};
+
+// Checks that the path names a terminal that this user can open for reading
+// and writing, without handing it to the library: a regular file, a
+// directory or a non-terminal device is refused before any byte is written
+// to it. Opens and closes the device once (non-blocking, not as the
+// controlling terminal).
+ExameDePorta ExaminaPorta(const std::string& porta);
+
+// Plain-words explanation of an errno met while opening `caminho`. For EACCES
+// `grupo` names the group to join ("" when unknown).
+std::string ExplicaErro(int erro, const std::string& caminho, const std::string& grupo);
+
+}  // namespace pinpadctl
