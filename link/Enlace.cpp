@@ -1,6 +1,7 @@
 #include "link/Enlace.h"
 
 #include <array>
+#include <cctype>
 #include <climits>
 #include <cstring>
 
@@ -212,11 +213,16 @@ int32_t TxMensagem(const uint8_t* quadro, int32_t tamanho) {
 
 namespace {
 
-// ETB followed by at least the two CRC bytes among the held bytes.
+// A SYN, then ETB followed by at least the two CRC bytes, among the held
+// bytes. Without the SYN the held bytes can start no frame: taking them for a
+// complete one would skip the read and go round without waiting until the
+// time limit.
 bool QuadroCompletoRetido() {
   const EstadoEnlace& e = LibState.enlace;
-  const int32_t etb = ProcuraByte(e.BufferRxPinPad, e.TamTotalRx, ETB);
-  return etb >= 0 && e.TamTotalRx - etb - 1 >= 2;
+  const int32_t syn = ProcuraByte(e.BufferRxPinPad, e.TamTotalRx, SYN);
+  if (syn < 0) return false;
+  const int32_t etb = ProcuraByte(e.BufferRxPinPad + syn, e.TamTotalRx - syn, ETB);
+  return etb >= 0 && e.TamTotalRx - syn - etb - 1 >= 2;
 }
 
 int32_t FalhaRecepcao() {
@@ -318,6 +324,12 @@ int32_t PinPadRecebeRespostaV(int32_t aguarda, char* comando, va_list campos) {
     std::memcpy(comando, texto, 3);
     comando[3] = '\0';
   }
+  // The status is three decimal digits. Anything else there is a damaged
+  // answer: read as digits, "   " would be success and "00A" a request to poll
+  // again. A notification is one whatever its status holds.
+  const bool notificacao = std::memcmp(texto, "NTM", 3) == 0;
+  if (!notificacao && !(std::isdigit(texto[3]) && std::isdigit(texto[4]) && std::isdigit(texto[5])))
+    return falha(PPCOMP_COMMERR);
   int32_t status = static_cast<int32_t>(DigitosParaInt(reinterpret_cast<const char*>(texto) + 3, 3));
 
   // Every output buffer starts zeroed to its capacity.
@@ -349,7 +361,7 @@ int32_t PinPadRecebeRespostaV(int32_t aguarda, char* comando, va_list campos) {
     pos += tamCampo;
   }
 
-  if (std::memcmp(texto, "NTM", 3) == 0) status = PPCOMP_NOTIFY;
+  if (notificacao) status = PPCOMP_NOTIFY;
   ConsomeRx(tamanho);
 
   if (!aguarda && (status == PPCOMP_PROCESSING || status == PPCOMP_NOTIFY))

@@ -18,7 +18,8 @@ namespace {
 int AbreSistema(const char* caminho, int flags) { return ::open(caminho, flags); }
 
 constexpr ChamadasSerial kChamadasSistema = {
-    AbreSistema, ::close, ::read, ::write, ::select, ::tcgetattr, ::tcsetattr, ::tcflush, ::nanosleep, ::clock_gettime,
+    AbreSistema, ::close,     ::read,    ::write,         ::select,      ::tcgetattr,
+    ::tcsetattr, ::tcflush, ::nanosleep, ::clock_gettime, ::sched_yield,
 };
 
 const ChamadasSerial& Sis() {
@@ -291,7 +292,8 @@ void SerialDescarta(int32_t descritor) {
   if (descritor == 0) return;
   SemInterrupcao([&] { return Sis().tcflush(descritor, TCIOFLUSH); });
   EsperaMs(50);
-  sched_yield();
+  if (Sis().sched_yield) Sis().sched_yield();
+  else sched_yield();
 }
 
 void SerialRegistraErro(const char* rotulo) {

@@ -101,6 +101,8 @@ struct ChamadasSerial {
   int (*nanosleep)(const timespec* pedido, timespec* resto);
   // Source of the link's time limits; always asked for CLOCK_MONOTONIC.
   int (*clock_gettime)(clockid_t relogio, timespec* agora);
+  // Gives the processor away after a discard; null means the system's own.
+  int (*sched_yield)();
 };
 
 const ChamadasSerial& SerialChamadasPadrao();

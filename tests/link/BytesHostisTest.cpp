@@ -29,6 +29,7 @@ struct Dispositivo {
   Bytes escrito;
   int64_t relogioNs = 1'000'000'000;
   int chamadas = 0;
+  int relogios = 0;  // looks at the clock
 } g_disp;
 
 int Abre(const char*, int) { return kDescritorSimulado; }
@@ -62,6 +63,7 @@ int AplicaConfig(int, int, const termios*) { return 0; }
 int Descarta(int, int) { return 0; }
 int Dorme(const timespec*, timespec*) { return 0; }
 int Relogio(clockid_t, timespec* ts) {
+  ++g_disp.relogios;
   g_disp.relogioNs += 50'000'000;
   ts->tv_sec = static_cast<time_t>(g_disp.relogioNs / 1'000'000'000);
   ts->tv_nsec = static_cast<long>(g_disp.relogioNs % 1'000'000'000);
@@ -167,7 +169,7 @@ TEST_F(BytesHostis, ResponsesEndWithKnownCodesInsideTheBuffers) {
     const int32_t aguarda = static_cast<int32_t>(g() % 2);
     const int32_t r = PinPadRecebeResposta(aguarda, codigo, &ta, a.buf, &tb, b.buf, nullptr);
 
-    EXPECT_TRUE(r >= 0 && r <= 1665) << r;  // three digits of four bits each, or a link code
+    EXPECT_TRUE(r >= 0 && r <= 999) << r;  // three status digits, or a link code
     EXPECT_EQ(std::string(a.guarda, 8), std::string(8, '#'));
     EXPECT_EQ(std::string(b.guarda, 8), std::string(8, '#'));
     EXPECT_GE(ta, 0);
@@ -189,6 +191,60 @@ TEST_F(BytesHostis, ResponsesEndWithKnownCodesInsideTheBuffers) {
   // Both kinds of ending are well represented.
   EXPECT_GT(respostas, 300);
   EXPECT_GT(erros, 300);
+}
+
+// The status of an answer is three decimal digits. Anything else in its place is
+// a malformed answer, never a code of its own: "   " or " 0 " must not read as
+// success, ":;<" not as 1514 (each character's low four bits).
+TEST_F(BytesHostis, StatusThatIsNotThreeDigitsIsACommunicationError) {
+  struct Caso {
+    const char* texto;
+    int32_t esperado;
+  } casos[] = {
+      {"GIN000", PPCOMP_OK},
+      {"GIN013", PPCOMP_CANCEL},
+      {"GIN999", 999},
+      {"GIN   ", PPCOMP_COMMERR},
+      {"GIN 0 ", PPCOMP_COMMERR},
+      {"GIN/00", PPCOMP_COMMERR},
+      {"GIN:;<", PPCOMP_COMMERR},
+      {"GIN00A003ABC", PPCOMP_COMMERR},
+      {"GIN-01", PPCOMP_COMMERR},
+      // A notification is one whatever stands in its status.
+      {"NTM   003MSG", PPCOMP_NOTIFY},
+  };
+  for (const auto& c : casos) {
+    SCOPED_TRACE(c.texto);
+    LibState.enlace.TamTotalRx = 0;
+    g_disp.pedacos.clear();
+    g_disp.pedacos.push_back(Quadro(c.texto));
+    char codigo[4];
+    char campo[8];
+    std::memset(campo, '#', sizeof campo);
+    int32_t tam = sizeof campo;
+    EXPECT_EQ(PinPadRecebeResposta(1, codigo, &tam, campo, nullptr), c.esperado);
+  }
+}
+
+// ETB and two bytes held without a SYN before them are no complete frame: the
+// receive goes on reading the device (and gives up after its empty reads)
+// instead of going round without reading until the time limit, which on a real
+// clock is ten seconds of a busy processor and a trace record per round.
+TEST_F(BytesHostis, HeldBytesWithoutSynDoNotSpinTheReceive) {
+  for (const Bytes& retidos : {Bytes{0x17, 0x77, 0x36}, Bytes{'x', 0x17, 'a', 'b'}, Bytes{0x17, 0x17, 0x17}}) {
+    SCOPED_TRACE(retidos.size());
+    LibState.enlace.TamTotalRx = 0;
+    LibState.enlace.TentativasNack = 0;
+    LibState.enlace.LeiturasVazias = 0;
+    g_disp.pedacos.clear();
+    g_disp.pedacos.push_back(retidos);
+    g_disp.chamadas = 0;
+    g_disp.relogios = 0;
+    char codigo[4];
+    EXPECT_EQ(PinPadRecebeResposta(1, codigo, nullptr), PPCOMP_COMMERR);
+    // Every round waits on the device: a few looks at the clock per device call.
+    EXPECT_LT(g_disp.relogios, 10 * g_disp.chamadas) << g_disp.chamadas;
+  }
 }
 
 TEST_F(BytesHostis, SC5000FramesEndWithKnownCodesInsideTheBuffer) {
