@@ -24,10 +24,6 @@ void Chaves() {
 // DecifraEnvelope into `cap` bytes: the length, -1 or -2; the length leaves
 // one byte of the capacity unused and nothing is written past it.
 void Envelope(const std::string& env, size_t cap) {
-#ifdef FUZZ_EVITA_ACHADO_14
-  // A short message filling the whole capacity: known, being fixed elsewhere.
-  if (env.size() <= 7 && cap <= env.size()) return;
-#endif
   BufferSujo saida(cap);
   const int32_t r = DecifraEnvelope(std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(env.data()), env.size()),
                                     std::span<uint8_t>(saida.u(), cap));
@@ -36,9 +32,6 @@ void Envelope(const std::string& env, size_t cap) {
 }
 
 void Mensagem(const std::string& txt, size_t cap) {
-#ifdef FUZZ_EVITA_ACHADO_14
-  if (txt.size() <= 7 && cap <= txt.size()) return;
-#endif
   BufferSujo saida(cap);
   const int32_t r = DecifraMensagem(txt.data(), static_cast<int32_t>(txt.size()), saida.p(), static_cast<int32_t>(cap));
   FUZZ_EXIGE(r >= -2);

@@ -76,21 +76,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* dados, size_t tamanho) {
     if (stat(arq.c_str(), &st) == 0 && r == 1) FUZZ_EXIGE(st.st_size <= INI_TAM_ARQUIVO);
     // What a write sets is what the next read returns.
     // (An empty value does not create a missing key.)
-    bool conhecido = false;
-#ifdef FUZZ_EVITA_ACHADOS_INI
-    // Known and being fixed elsewhere: a key with blanks at its ends, a file
-    // that repeats the section's header.
-    const std::string k = c ? c : "";
-    conhecido = !k.empty() && (k.front() == ' ' || k.back() == ' ' || k.front() == '\t' || k.back() == '\t');
-    if (s) {
-      std::string minusculo = conteudo, cab = std::string("[") + s + "]";
-      for (auto& ch : minusculo) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
-      for (auto& ch : cab) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
-      const size_t p1 = minusculo.find(cab);
-      conhecido = conhecido || (p1 != std::string::npos && minusculo.find(cab, p1 + 1) != std::string::npos);
-    }
-#endif
-    if (r == 1 && s && c && v && *v && (modo & 0x10) && !conhecido) {
+    if (r == 1 && s && c && v && *v && (modo & 0x10)) {
       char lido[INI_TAM_LINHA + 2];
       IniLeTexto(s, c, "\x01padrao", lido, sizeof lido, arq.c_str());
       FUZZ_EXIGE(std::string(lido) == ComoLido(v));

@@ -167,9 +167,6 @@ void Opera(uint8_t op, Leitor& l) {
       Arg tagsOpt(opt);
       if (PP_StartGoOnChip(e.c(), tags.c(), opt.empty() ? nullptr : tagsOpt.c()) != PPCOMP_OK) break;
       BufferSujo saida(TamRespostaChip);
-#ifdef FUZZ_EVITA_ACHADO_1
-      std::memset(saida.p(), 0, saida.tamanho());
-#endif
       Consulta([&] { return PP_GoOnChip(saida.p(), msg.p()); });
       break;
     }
@@ -180,9 +177,6 @@ void Opera(uint8_t op, Leitor& l) {
       Arg e(cab + ComContagem(l.Pedaco()) + ComContagem(l.Pedaco()));
       Arg tags(ListaTags(l));
       BufferSujo saida(TamRespostaChip);
-#ifdef FUZZ_EVITA_ACHADO_1
-      std::memset(saida.p(), 0, saida.tamanho());
-#endif
       FUZZ_EXIGE(CodigoValido(PP_FinishChip(e.c(), tags.c(), saida.p())));
       break;
     }
