@@ -50,31 +50,37 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS ${PROJECT_BINARY_DIR}/lib)
 
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_SECTION libs)
-set(CPACK_DEBIAN_RUNTIME_PACKAGE_GENERATE_SHLIBS ON)
-set(CPACK_DEBIAN_RUNTIME_PACKAGE_GENERATE_SHLIBS_POLICY ">=")
+# shlibs: programs built against libpinpad.so.4 depend on libpinpad4 of this
+# version or later. The ldconfig trigger refreshes the loader cache.
+set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
+set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS_POLICY ">=")
+set(CPACK_DEBIAN_RUNTIME_PACKAGE_CONTROL_EXTRA ${PROJECT_SOURCE_DIR}/packaging/debian/triggers)
 set(CPACK_COMPONENT_RUNTIME_DESCRIPTION "pinpad client library
- libpinpad drives payment pinpads from an application: the PP_* function set
- (open, display, keys, PIN entry, encryption, card reading, EMV chip steps),
- a framed CRC-checked serial protocol, a host link mode with a triple-DES
- message envelope, SC5000 pinpad commands and a binary trace.
- .
- This package holds the shared library.")
+libpinpad drives payment pinpads from an application: the PP_* function set
+(open, display, keys, PIN entry, encryption, card reading, EMV chip steps),
+a framed CRC-checked serial protocol, a host link mode with a triple-DES
+message envelope, SC5000 pinpad commands and a binary trace.
+
+This package holds the shared library.")
 
 set(CPACK_DEBIAN_DEV_PACKAGE_SECTION libdevel)
 set(CPACK_DEBIAN_DEV_PACKAGE_DEPENDS "libpinpad4 (= ${_versao_deb})")
 set(CPACK_COMPONENT_DEV_DESCRIPTION "pinpad client library - development files
- libpinpad drives payment pinpads from an application through the PP_*
- function set, over a serial line or a host link.
- .
- This package holds the C headers, the development link, the static library,
- the pkg-config file, the CMake package (pinpad::pinpad, pinpad::pinpad_static)
- and the pinpad(3) manual page.")
+libpinpad drives payment pinpads from an application through the PP_*
+function set, over a serial line or a host link.
+
+This package holds the C headers, the development link, the static library,
+the pkg-config file, the CMake package (pinpad::pinpad, pinpad::pinpad_static)
+and the pinpad(3) manual page.")
 
 set(CPACK_DEBIAN_TOOLS_PACKAGE_SECTION utils)
+# dpkg-shlibdeps cannot see the shlibs of a package not installed yet: the
+# dependency on the library is stated here, the rest is computed.
+set(CPACK_DEBIAN_TOOLS_PACKAGE_DEPENDS "libpinpad4 (>= ${PROJECT_VERSION})")
 set(CPACK_COMPONENT_TOOLS_DESCRIPTION "pinpad check, simulator and trace tools
- Kolvar checks whether the pinpad on a serial port meets the M4120 pinpad
- requirements; simpinpad simulates a pinpad on a pseudo-terminal; letrace
- prints the library's binary trace files; geractl writes and reads the key
- control file of host link mode.")
+Kolvar checks whether the pinpad on a serial port meets the M4120 pinpad
+requirements; simpinpad simulates a pinpad on a pseudo-terminal; letrace
+prints the library's binary trace files; geractl writes and reads the key
+control file of host link mode.")
 
 include(CPack)

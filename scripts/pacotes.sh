@@ -31,6 +31,6 @@ done
 
 # lintian exits non-zero on errors; warnings are listed (see README).
 echo "== lintian"
-lintian --fail-on error --no-tag-display-limit "${debs[@]}" | tee "$DIR_RELEASE/pacotes/lintian.txt"
+lintian --fail-on error --tag-display-limit 0 "${debs[@]}" | tee "$DIR_RELEASE/pacotes/lintian.txt"
 echo "lintian: $(grep -c '^E:' "$DIR_RELEASE/pacotes/lintian.txt" || true) errors," \
   "$(grep -c '^W:' "$DIR_RELEASE/pacotes/lintian.txt" || true) warnings"
