@@ -37,6 +37,8 @@ set(CPACK_PACKAGE_DIRECTORY ${PROJECT_BINARY_DIR}/pacotes)
 # under /usr in the staging folder rather than under a staging prefix.
 set(CPACK_SET_DESTDIR ON)
 set(CPACK_STRIP_FILES ON)
+# Debian ships man pages gzip-compressed; the install rules put plain ones.
+set(CPACK_PRE_BUILD_SCRIPTS ${PROJECT_SOURCE_DIR}/cmake/ComprimeManuais.cmake)
 set(CPACK_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
   OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
 

@@ -8,6 +8,8 @@
  *
  * Exit status: 0 when every step succeeded, otherwise the first failing code.
  */
+#define _POSIX_C_SOURCE 200809L /* nanosleep */
+
 #include <stdint.h>
 #include <stdio.h>
 #include <string.h>

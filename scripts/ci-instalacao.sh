@@ -28,7 +28,7 @@ esperados=(
 # Man pages: required once they are in the tree.
 for pagina in tool/Kolvar.1 sim/simpinpad.1 tools/letrace/letrace.1 tools/geractl/geractl.1 pinpad/pinpad.3; do
   nome=$(basename "$pagina")
-  if [ -e "$pagina" ]; then esperados+=("share/man/man${nome##*.}/$nome.gz"); fi
+  if [ -e "$pagina" ]; then esperados+=("share/man/man${nome##*.}/$nome"); fi
 done
 falta=0
 for f in "${esperados[@]}"; do

@@ -7,7 +7,7 @@ cd "$(dirname "$0")/.."
 source scripts/setup.sh
 source scripts/ci-comum.sh
 instala_dependencias
-instala_pacotes_debian dpkg-dev lintian
+instala_pacotes_debian dpkg-dev lintian file
 compila_release >/dev/null
 
 versao=$(sed -n 's/^CMAKE_PROJECT_VERSION:[A-Z]*=//p' "$DIR_RELEASE/CMakeCache.txt")
