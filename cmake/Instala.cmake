@@ -16,7 +16,7 @@ install(FILES
     ${PROJECT_SOURCE_DIR}/include/pinpad/ppcomp.h
     ${PROJECT_SOURCE_DIR}/include/pinpad/sc5000.h
   DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/pinpad COMPONENT dev)
-install(FILES ${PROJECT_SOURCE_DIR}/pinpad/pinpad.3 DESTINATION ${CMAKE_INSTALL_MANDIR}/man3 COMPONENT dev OPTIONAL)
+install(FILES ${PROJECT_SOURCE_DIR}/pinpad/pinpad.3 DESTINATION ${CMAKE_INSTALL_MANDIR}/man3 COMPONENT dev)
 
 # CMake package: imported targets pinpad::pinpad and pinpad::pinpad_static,
 # relocatable (paths are relative to the package's own folder).

@@ -1,9 +1,8 @@
 # Sourced by the CI and packaging scripts: the Release build they share, the
 # Debian packages they need, and a simulator started and stopped by its pid.
 
-# One Release build serves the install check, the example and the packages.
-# clang: it flags more than g++ does (format strings, shadowing in tests);
-# -DCMAKE_INSTALL_PREFIX=/usr puts the library in the multiarch folder.
+# One Release build serves the install check, the example and the packages:
+# the one scripts/build-release.sh makes (g++, warnings as errors).
 DIR_RELEASE=${DIR_RELEASE:-build-release}
 
 instala_pacotes_debian() {
@@ -21,10 +20,7 @@ instala_pacotes_debian() {
 }
 
 compila_release() {
-  instala_pacotes_debian clang
-  CC=clang CXX=clang++ cmake -S . -B "$DIR_RELEASE" -G Ninja -DCMAKE_BUILD_TYPE=Release \
-    -DCMAKE_INSTALL_PREFIX=/usr -DPINPAD_WERROR="${PINPAD_WERROR:-OFF}" >/dev/null
-  cmake --build "$DIR_RELEASE" -j "$(nproc)"
+  BUILD_DIR=$DIR_RELEASE bash scripts/build-release.sh
 }
 
 # inicia_simpinpad BIN PASTA [options...]: starts the simulator BIN with its

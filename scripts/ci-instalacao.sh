@@ -24,12 +24,9 @@ esperados=(
   "$libdir/cmake/pinpad/pinpadConfig.cmake" "$libdir/cmake/pinpad/pinpadConfigVersion.cmake"
   "$libdir/cmake/pinpad/pinpadTargets.cmake"
   bin/Kolvar bin/simpinpad bin/letrace bin/geractl
+  share/man/man1/Kolvar.1 share/man/man1/simpinpad.1 share/man/man1/letrace.1
+  share/man/man1/geractl.1 share/man/man3/pinpad.3
 )
-# Man pages: required once they are in the tree.
-for pagina in tool/Kolvar.1 sim/simpinpad.1 tools/letrace/letrace.1 tools/geractl/geractl.1 pinpad/pinpad.3; do
-  nome=$(basename "$pagina")
-  if [ -e "$pagina" ]; then esperados+=("share/man/man${nome##*.}/$nome"); fi
-done
 falta=0
 for f in "${esperados[@]}"; do
   [ -e "$prefixo/$f" ] || { echo "missing from the installed tree: $f" >&2; falta=1; }

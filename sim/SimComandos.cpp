@@ -206,7 +206,13 @@ std::string EventoCke(const ConfigSim& cfg, const ItemOperador& item) {
       std::snprintf(s, sizeof s, "0%02d", item.codigo);
       return s;
     }
-    case AcaoOperador::CartaoMagnetico: return "1" + Trilhas(cfg);
+    case AcaoOperador::CartaoMagnetico: {
+      // Appended rather than prefixed: prefixing a literal to a temporary string
+      // inserts at its front, which g++ 12 at -O3 misreads as an overlapping copy.
+      std::string evento = "1";
+      evento += Trilhas(cfg);
+      return evento;
+    }
     case AcaoOperador::CartaoChip: return "21";
     case AcaoOperador::RetiraCartao: return "20";
   }
@@ -246,7 +252,11 @@ std::string RespostaGoc(const ConfigSim& cfg, std::string_view tags, std::string
 }
 
 std::string RespostaFnc(const ConfigSim& cfg, std::string_view tags) {
-  return "0" + CampoTlv(cfg, tags, "") + "00" + "000";
+  std::string resposta = "0";
+  resposta += CampoTlv(cfg, tags, "");
+  resposta += "00";
+  resposta += "000";
+  return resposta;
 }
 
 int RespostaChp(std::string_view pedido, std::string& saida) {

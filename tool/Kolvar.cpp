@@ -4,6 +4,7 @@
 // confirm and has the pinpad encrypt a known block (triple DES, then single
 // DES). The verdict goes to the console and the pinpad display; the exit
 // status carries the last relevant return code.
+#include <cstdarg>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -46,9 +47,11 @@ const char* DataHoraConsole() {
 
 // Every console line is flushed at once: the operator reads it while the
 // pinpad waits for a key.
-template <typename... Args>
-void Imprime(const char* formato, Args... args) {
-  std::printf(formato, args...);
+__attribute__((format(printf, 1, 2))) void Imprime(const char* formato, ...) {
+  va_list args;
+  va_start(args, formato);
+  std::vprintf(formato, args);
+  va_end(args);
   std::fflush(stdout);
 }
 

@@ -68,7 +68,8 @@ TEST_F(ParametrosChip, FiltroDoGoOnChipGuardaSoOsTagsDoChamador) {
 TEST_F(ParametrosChip, FiltroDoFinishChipSemTagsTiraTudo) {
   ChipPreparaFinishChip(nullptr);
   std::string tlv = "9F26081122334455667788" "9F2701805A084111111111111111";
-  std::string resp = "A" + Lista(tlv) + "02AABB" + "003XYZ";
+  std::string resp = "A";
+  resp += Lista(tlv) + "02AABB" + "003XYZ";
   auto r = Resposta(resp);
   ChipPosProcessaFinishChip(r.get());
   EXPECT_STREQ(r.get(), "A000" "02AABB" "003XYZ");

@@ -26,9 +26,12 @@ uint16_t Crc16Referencia(const uint8_t* dados, size_t n) {
 
 Bytes DeTexto(std::string_view texto) { return Bytes(texto.begin(), texto.end()); }
 
+// The text sits between a start byte and an end byte, followed by the check.
 Bytes Quadro(std::string_view texto) {
-  Bytes q{kSYN};
-  q.insert(q.end(), texto.begin(), texto.end());
+  Bytes q;
+  q.reserve(texto.size() + 4);
+  q.push_back(kSYN);
+  for (char c : texto) q.push_back(static_cast<uint8_t>(c));
   q.push_back(kETB);
   const uint16_t crc = Crc16Referencia(q.data() + 1, q.size() - 1);
   q.push_back(static_cast<uint8_t>(crc >> 8));
@@ -37,8 +40,10 @@ Bytes Quadro(std::string_view texto) {
 }
 
 Bytes QuadroSC5000(std::string_view texto, uint8_t inicio, uint8_t fim) {
-  Bytes q{inicio};
-  q.insert(q.end(), texto.begin(), texto.end());
+  Bytes q;
+  q.reserve(texto.size() + 3);
+  q.push_back(inicio);
+  for (char c : texto) q.push_back(static_cast<uint8_t>(c));
   q.push_back(fim);
   uint8_t lrc = 0;
   for (size_t i = 1; i < q.size(); ++i) lrc ^= q[i];
@@ -92,44 +97,44 @@ PeerPty::~PeerPty() {
 }
 
 PeerPty& PeerPty::EsperaQuadro() {
-  passos_.push_back({Passo::Quadro});
+  passos_.push_back({Passo::Tipo::Quadro});
   return *this;
 }
 PeerPty& PeerPty::EsperaSC5000() {
-  passos_.push_back({Passo::SC5000});
+  passos_.push_back({Passo::Tipo::SC5000});
   return *this;
 }
 PeerPty& PeerPty::EsperaBytes(size_t n) {
-  Passo p{Passo::NBytes};
+  Passo p{Passo::Tipo::NBytes};
   p.n = n;
   passos_.push_back(p);
   return *this;
 }
 PeerPty& PeerPty::Envia(Bytes bytes) {
-  Passo p{Passo::Envia};
+  Passo p{Passo::Tipo::Envia};
   p.bytes = std::move(bytes);
   passos_.push_back(p);
   return *this;
 }
 PeerPty& PeerPty::EnviaLento(Bytes bytes, int intervaloMs) {
-  Passo p{Passo::EnviaLento};
+  Passo p{Passo::Tipo::EnviaLento};
   p.bytes = std::move(bytes);
   p.ms = intervaloMs;
   passos_.push_back(p);
   return *this;
 }
 PeerPty& PeerPty::Pausa(int ms) {
-  Passo p{Passo::Pausa};
+  Passo p{Passo::Tipo::Pausa};
   p.ms = ms;
   passos_.push_back(p);
   return *this;
 }
 PeerPty& PeerPty::FechaMestre() {
-  passos_.push_back({Passo::Fecha});
+  passos_.push_back({Passo::Tipo::Fecha});
   return *this;
 }
 PeerPty& PeerPty::Atende(int vezes, std::function<Bytes(const Bytes&)> resposta) {
-  Passo p{Passo::Atende};
+  Passo p{Passo::Tipo::Atende};
   p.n = static_cast<size_t>(vezes);
   p.resposta = std::move(resposta);
   passos_.push_back(p);
@@ -257,26 +262,26 @@ void PeerPty::Executa() {
     Passo& p = passos_[k];
     Recepcao r;
     switch (p.tipo) {
-      case Passo::Quadro: ok = EsperaAte(QuadroCompleto, r); break;
-      case Passo::SC5000: ok = EsperaAte(QuadroSC5000Completo, r); break;
-      case Passo::NBytes: {
+      case Passo::Tipo::Quadro: ok = EsperaAte(QuadroCompleto, r); break;
+      case Passo::Tipo::SC5000: ok = EsperaAte(QuadroSC5000Completo, r); break;
+      case Passo::Tipo::NBytes: {
         const size_t n = p.n;
         ok = EsperaAte([n](const Bytes& b) { return b.size() >= n ? n : 0; }, r);
         break;
       }
-      case Passo::Envia: Escreve(p.bytes); break;
-      case Passo::EnviaLento:
+      case Passo::Tipo::Envia: Escreve(p.bytes); break;
+      case Passo::Tipo::EnviaLento:
         for (uint8_t c : p.bytes) {
           Escreve(Bytes{c});
           Bombeia(Relogio::now() + std::chrono::milliseconds(p.ms));
         }
         break;
-      case Passo::Pausa: Bombeia(Relogio::now() + std::chrono::milliseconds(p.ms)); break;
-      case Passo::Fecha:
+      case Passo::Tipo::Pausa: Bombeia(Relogio::now() + std::chrono::milliseconds(p.ms)); break;
+      case Passo::Tipo::Fecha:
         close(mestre_);
         mestre_ = -1;
         break;
-      case Passo::Atende:
+      case Passo::Tipo::Atende:
         for (size_t i = 0; i < p.n && ok; ++i) {
           ok = EsperaAte(QuadroCompleto, r);
           if (ok) Escreve(Concatena({Bytes{kACK}, p.resposta(r.bytes)}));

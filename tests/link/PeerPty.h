@@ -76,7 +76,8 @@ class PeerPty {
 
  private:
   struct Passo {
-    enum Tipo { Quadro, SC5000, NBytes, Envia, EnviaLento, Pausa, Fecha, Atende } tipo;
+    // Scoped: the step kinds share their names with the script functions.
+    enum class Tipo { Quadro, SC5000, NBytes, Envia, EnviaLento, Pausa, Fecha, Atende } tipo;
     Bytes bytes;
     size_t n = 0;
     int ms = 0;

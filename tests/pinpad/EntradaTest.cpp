@@ -150,6 +150,10 @@ TEST_F(Entrada, FuncoesHostGuardadas) {
   EXPECT_EQ(LibState.api.PrimeiraChamada, 0);
   EXPECT_EQ(LibState.api.FuncaoHostComando, comando);
   EXPECT_EQ(LibState.api.FuncaoHostRecebe, recebe);
+  // Back to the serial line: a close through these hosts would look for the
+  // key-control file and log its absence to the working directory.
+  EXPECT_EQ(DefineFuncoesHost(nullptr, nullptr), 0);
+  EXPECT_EQ(LibState.api.FuncaoHostComando, nullptr);
 }
 
 TEST(FormataCampo, AlinhaECortaPeloSinalDoPreenchimento) {

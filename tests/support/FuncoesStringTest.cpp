@@ -781,7 +781,7 @@ TEST(RandomInputs, LookupsAndMoneyRoutinesStayInTheirBuffers) {
     for (const char* c = moeda.get(); *c; ++c)
       if (*c != '.' && *c != ',') digitos += *c;
     std::string semZeros = centavos.substr(std::min(centavos.find_first_not_of('0'), centavos.size()));
-    while (semZeros.size() < 3) semZeros.insert(0, "0");
+    if (semZeros.size() < 3) semZeros = std::string(3 - semZeros.size(), '0') + semZeros;
     ASSERT_EQ(digitos, semZeros) << centavos;
   }
 }
