@@ -14,6 +14,6 @@ source scripts/setup.sh
 instala_dependencias
 
 dir=${BUILD_DIR:-build-release}
-cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Release -DPINPAD_WERROR=ON \
+cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Release -DPINPAD_WERROR="${PINPAD_WERROR:-ON}" \
   -DCMAKE_INSTALL_PREFIX=/usr >/dev/null
 cmake --build "$dir" -j "$(nproc)"
