@@ -15,6 +15,8 @@ else
   dir=${BUILD_DIR:-build}
   opts=()
 fi
+# Our own builds treat every warning as an error.
+opts+=(-DPINPAD_WERROR=ON)
 
 cmake -S . -B "$dir" -G Ninja "${opts[@]}" >/dev/null
 cmake --build "$dir" -j "$(nproc)"
