@@ -205,6 +205,7 @@ TEST_F(Entrada, OpenDeAlgoQueNaoEhTerminalFalhaSemEscrever) {
       EXPECT_NE(erro.find(linha), std::string::npos) << erro;
       EXPECT_EQ(LibState.serial.PortaPinPad, 0);
       EXPECT_EQ(testutil::LeArquivo(arquivo), "conteudo\n");
+      FinalizaLibPinPad();
       testutil::ResetaLibState();
     }
   }
