@@ -160,6 +160,19 @@ int32_t SerialAbre(int32_t* descritor, const char* porta, int32_t velocidade, ch
     *descritor = 0;
     return 0;
   }
+  // Something that opens but is not a terminal (a regular file named by
+  // mistake, /dev/null) has no line settings: refuse it before any byte is
+  // written into it, as a device that cannot be opened. The saved settings
+  // are only replaced by those of a device that is kept.
+  termios original{};
+  if (Sis().tcgetattr(fd, &original) != 0) {
+    const int erro = errno;
+    Sis().close(fd);
+    *descritor = 0;
+    std::fprintf(stderr, "Erro %d[%s] na abertura da %s\n", erro, std::strerror(erro), dispositivo);
+    return -1;
+  }
+  LibState.serial.ConfigOriginalSerial = original;
   *descritor = fd;
 
   termios config{};
@@ -171,7 +184,6 @@ int32_t SerialAbre(int32_t* descritor, const char* porta, int32_t velocidade, ch
   config.c_cc[VMIN] = 0;
   config.c_cc[VTIME] = 1;
 
-  Sis().tcgetattr(fd, &LibState.serial.ConfigOriginalSerial);
   SemInterrupcao([&] { return Sis().tcflush(fd, TCIFLUSH); });
   SemInterrupcao([&] { return Sis().tcsetattr(fd, TCSANOW, &config); });
   return 0;

@@ -17,8 +17,9 @@
 // its settings untouched). `porta` is a port number counted from 1 ("1" is
 // /dev/ttyS0, "" too) or a device path; `velocidade` a baud rate or table index.
 // 8 data bits, no parity, 1 stop bit. PPCOMP_PORTERR when the device cannot be
-// opened (a line goes to standard error), and when it could only be opened as
-// descriptor 0 (then it is closed again, its settings untouched).
+// opened or is not a terminal (a line goes to standard error), and when it
+// could only be opened as descriptor 0 (then it is closed again, its settings
+// untouched).
 int32_t PortaAbre(const char* porta, int32_t velocidade);
 
 // Closes the pinpad port, restoring the settings it had before the open.
@@ -48,7 +49,10 @@ int32_t PortaAberta(int32_t descritor);
 // The device's settings are saved for SerialFecha. `opcoes` ("RTS=1;DTR=1;...")
 // is accepted and has no effect. Returns 0 and the descriptor in `*descritor`;
 // on failure `*descritor` = 0, the line "Erro %d[%s] na abertura da %s\n" on
-// standard error, and the negative result of the open. When the open gives
+// standard error, and the negative result of the open. A device whose settings
+// cannot be read (not a terminal: a regular file, /dev/null) is closed again
+// before anything is written to it and fails the same way, with the errno of
+// that read and -1. When the open gives
 // descriptor 0 (standard input was closed), the device is closed again with
 // its settings untouched and 0 is returned with `*descritor` = 0, which the
 // port operations take as not open.

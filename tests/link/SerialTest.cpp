@@ -2,6 +2,7 @@
 // system-call table.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -205,6 +206,73 @@ TEST(PortaAbre, DescriptorZeroIsClosedWithItsSettingsIntact) {
   EXPECT_EQ(dz::g.atual.c_cflag, original.c_cflag);
   // Nothing is left for a later close to act on.
   EXPECT_EQ(PortaFecha(), PPCOMP_NOTOPEN);
+  testutil::ResetaLibState();
+}
+
+// A path that is not a terminal (a typo naming a user's file, /dev/null)
+// opens, but has no line settings to read: the open must fail before a single
+// byte is written or a setting applied, with the usual line on standard error.
+TEST(PortaAbre, NonTerminalFailsBeforeAnyWrite) {
+  testutil::ResetaLibState();
+  testutil::DiretorioTemp dir;
+  const std::string arquivo = dir.arquivo("conteudo.txt");
+  const std::string pasta = dir.arquivo("pasta");
+  testutil::GravaArquivo(arquivo, "conteudo\n");
+  ASSERT_EQ(mkdir(pasta.c_str(), 0700), 0);
+  PeerPty peer;
+  ASSERT_TRUE(peer.Valido());
+  struct Caso {
+    std::string caminho;
+    int erro;
+    bool tcgetattrFalso;  // the table fails tcgetattr on a real terminal
+  } casos[] = {
+      {arquivo, ENOTTY, false},
+      {"/dev/null", ENOTTY, false},
+      {pasta, EISDIR, false},  // a folder does not even open read-write
+      {peer.Caminho(), ENOTTY, true},
+  };
+  for (const auto& c : casos) {
+    SCOPED_TRACE(c.caminho);
+    testutil::ResetaLibState();
+    termios antes{};
+    ASSERT_EQ(tcgetattr(peer.Escravo(), &antes), 0);
+    ChamadasTeste sis;
+    if (c.tcgetattrFalso) sis.Falha(Chamada::tcgetattr, 1, ENOTTY);
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(PortaAbre(c.caminho.c_str(), 19200), PPCOMP_PORTERR);
+    const std::string erro = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(erro, "Erro " + std::to_string(c.erro) + "[" + std::strerror(c.erro) + "] na abertura da " +
+                        c.caminho + "\n");
+    EXPECT_EQ(LibState.serial.PortaPinPad, 0);
+    EXPECT_EQ(sis.Contagem(Chamada::write), 0);
+    EXPECT_EQ(sis.Contagem(Chamada::tcflush), 0);
+    EXPECT_EQ(sis.Contagem(Chamada::tcsetattr), 0);
+    // Whatever opened was closed again, at once.
+    const auto abertos = sis.Eventos(Chamada::open);
+    ASSERT_EQ(abertos.size(), 1u);
+    if (abertos[0].resultado >= 0) {
+      const auto fechados = sis.Eventos(Chamada::close);
+      ASSERT_EQ(fechados.size(), 1u);
+      EXPECT_EQ(fechados[0].argumento, abertos[0].resultado);
+      EXPECT_EQ(fechados[0].resultado, 0);
+    }
+    EXPECT_EQ(PortaFecha(), PPCOMP_NOTOPEN);
+    termios depois{};
+    ASSERT_EQ(tcgetattr(peer.Escravo(), &depois), 0);
+    EXPECT_EQ(depois.c_lflag, antes.c_lflag);
+    EXPECT_EQ(depois.c_cflag, antes.c_cflag);
+  }
+  EXPECT_EQ(testutil::LeArquivo(arquivo), "conteudo\n");
+
+  // A real terminal still opens, and its settings are applied.
+  {
+    testutil::ResetaLibState();
+    ChamadasTeste sis;
+    ASSERT_EQ(PortaAbre(peer.Caminho().c_str(), 19200), PPCOMP_OK);
+    EXPECT_GT(LibState.serial.PortaPinPad, 0);
+    EXPECT_EQ(sis.Contagem(Chamada::tcsetattr), 1);
+    EXPECT_EQ(PortaFecha(), PPCOMP_OK);
+  }
   testutil::ResetaLibState();
 }
 

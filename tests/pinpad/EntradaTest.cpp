@@ -2,6 +2,7 @@
 // configuration and information entry points.
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cstring>
 #include <string>
 #include <utility>
@@ -11,6 +12,7 @@
 #include "pinpad/Comandos.h"
 #include "pinpad/libpinpad.h"
 #include "pinpad/pinpad.h"
+#include "pinpad/sc5000.h"
 #include "state/LibState.h"
 
 namespace {
@@ -179,6 +181,34 @@ TEST_F(Entrada, FuncoesHostGuardadas) {
   // key-control file and log its absence to the working directory.
   EXPECT_EQ(DefineFuncoesHost(nullptr, nullptr), 0);
   EXPECT_EQ(LibState.api.FuncaoHostComando, nullptr);
+}
+
+// A path that is not a terminal (a mistyped file name, /dev/null) is refused
+// as any port that cannot be opened: code 30, the serial line on standard
+// error naming the path, and not one byte written into the file.
+TEST_F(Entrada, OpenDeAlgoQueNaoEhTerminalFalhaSemEscrever) {
+  testutil::DiretorioTemp dir;
+  const std::string arquivo = dir.arquivo("somefile");
+  testutil::GravaArquivo(arquivo, "conteudo\n");
+  struct Abertura {
+    const char* nome;
+    int32_t (*abre)(const char*);
+  } aberturas[] = {{"PP_Open", PP_Open}, {"SC5000AbrePorta", SC5000AbrePorta}};
+  for (const auto& a : aberturas) {
+    for (const std::string& caminho : {arquivo, std::string("/dev/null")}) {
+      SCOPED_TRACE(std::string(a.nome) + " " + caminho);
+      testing::internal::CaptureStderr();
+      EXPECT_EQ(a.abre(caminho.c_str()), PPCOMP_PORTERR);
+      const std::string erro = testing::internal::GetCapturedStderr();
+      const std::string linha =
+          "Erro " + std::to_string(ENOTTY) + "[" + std::strerror(ENOTTY) + "] na abertura da " + caminho + "\n";
+      EXPECT_NE(erro.find(linha), std::string::npos) << erro;
+      EXPECT_EQ(LibState.serial.PortaPinPad, 0);
+      EXPECT_EQ(testutil::LeArquivo(arquivo), "conteudo\n");
+      FinalizaLibPinPad();
+      testutil::ResetaLibState();
+    }
+  }
 }
 
 TEST(FormataCampo, AlinhaECortaPeloSinalDoPreenchimento) {
