@@ -83,6 +83,7 @@ set(CPACK_COMPONENT_TOOLS_DESCRIPTION "pinpad check, simulator and trace tools
 Kolvar checks whether the pinpad on a serial port meets the M4120 pinpad
 requirements; simpinpad simulates a pinpad on a pseudo-terminal; letrace
 prints the library's binary trace files; geractl writes and reads the key
-control file of host link mode.")
+control file of host link mode; pinpadctl diagnoses and drives one pinpad
+from the shell; kolvar-lote runs Kolvar on many pinpads at once.")
 
 include(CPack)

@@ -23,9 +23,10 @@ esperados=(
   "$libdir/pkgconfig/pinpad.pc"
   "$libdir/cmake/pinpad/pinpadConfig.cmake" "$libdir/cmake/pinpad/pinpadConfigVersion.cmake"
   "$libdir/cmake/pinpad/pinpadTargets.cmake"
-  bin/Kolvar bin/simpinpad bin/letrace bin/geractl
+  bin/Kolvar bin/simpinpad bin/letrace bin/geractl bin/pinpadctl bin/kolvar-lote
   share/man/man1/Kolvar.1 share/man/man1/simpinpad.1 share/man/man1/letrace.1
-  share/man/man1/geractl.1 share/man/man3/pinpad.3
+  share/man/man1/geractl.1 share/man/man1/pinpadctl.1 share/man/man1/kolvar-lote.1
+  share/man/man3/pinpad.3
 )
 falta=0
 for f in "${esperados[@]}"; do
