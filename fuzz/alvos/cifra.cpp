@@ -3,6 +3,8 @@
 // the caller's capacity. A second mode envelopes the input first and then
 // damages the envelope, so that the decryption paths past the header check
 // are reached too.
+#include <algorithm>
+#include <cctype>
 #include <cstring>
 #include <span>
 
@@ -84,8 +86,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* dados, size_t tamanho) {
   // Round trip first: what was enveloped opens again. Messages of the link are
   // printable ASCII (the packed form knows no other), and a block opens up to
   // its first zero byte.
+  // A message starts with its command's letters: one that starts like a
+  // header ("3:8F;...") is not a message of the link, and its clear form
+  // cannot be told from a header.
   const bool imprimivel = std::all_of(msg.begin(), msg.end(), [](char ch) { return ch >= 0x20 && ch <= 0x7E; });
-  if (!(modo & 8) && imprimivel && !msg.empty()) {
+  const bool comoComando = !msg.empty() && std::isalpha(static_cast<unsigned char>(msg[0]));
+  if (!(modo & 8) && imprimivel && comoComando) {
     // The decoder asks for at least half the envelope's length.
     BufferSujo saida(std::max(msg.size() + 1, e.size() / 2 + 1));
     int32_t r;

@@ -29,7 +29,7 @@ namespace {
 // non-digit garbage.
 class BufferComGuarda {
  public:
-  explicit BufferComGuarda(size_t tamanho) : tamanho_(tamanho) {
+  explicit BufferComGuarda(size_t tamanho) {
     pagina_ = static_cast<size_t>(sysconf(_SC_PAGESIZE));
     paginas_ = (tamanho + pagina_ - 1) / pagina_ + 1;
     void* m = mmap(nullptr, paginas_ * pagina_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
@@ -48,7 +48,7 @@ class BufferComGuarda {
   bool ok() const { return dados_ != nullptr; }
 
  private:
-  size_t tamanho_ = 0, pagina_ = 0, paginas_ = 0;
+  size_t pagina_ = 0, paginas_ = 0;
   char* base_ = nullptr;
   char* dados_ = nullptr;
 };

@@ -9,6 +9,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -189,10 +190,12 @@ struct Contexto {
 Contexto* ctx = nullptr;
 
 // A line for people; nothing in JSON mode.
-template <typename... Args>
-void Linha(const char* formato, Args... args) {
+__attribute__((format(printf, 1, 2))) void Linha(const char* formato, ...) {
   if (ctx->op.json) return;
-  std::printf(formato, args...);
+  va_list args;
+  va_start(args, formato);
+  std::vprintf(formato, args);
+  va_end(args);
   std::fflush(stdout);
 }
 
