@@ -86,11 +86,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* dados, size_t tamanho) {
   // Round trip first: what was enveloped opens again. Messages of the link are
   // printable ASCII (the packed form knows no other), and a block opens up to
   // its first zero byte.
-  // A message starts with its command's letters: one that starts like a
-  // header ("3:8F;...") is not a message of the link, and its clear form
-  // cannot be told from a header.
+  // A message of the link starts with its three-letter command code. Text that
+  // starts like a header ("3:8F;...", "F;...") is not one: its clear form
+  // ("QX:" and the text) cannot be told from a header.
   const bool imprimivel = std::all_of(msg.begin(), msg.end(), [](char ch) { return ch >= 0x20 && ch <= 0x7E; });
-  const bool comoComando = !msg.empty() && std::isalpha(static_cast<unsigned char>(msg[0]));
+  const bool comoComando = msg.size() >= 3 && std::all_of(msg.begin(), msg.begin() + 3, [](char ch) {
+                             return std::isupper(static_cast<unsigned char>(ch)) != 0;
+                           });
   if (!(modo & 8) && imprimivel && comoComando) {
     // The decoder asks for at least half the envelope's length.
     BufferSujo saida(std::max(msg.size() + 1, e.size() / 2 + 1));
