@@ -217,7 +217,7 @@ void Opera(uint8_t op, Leitor& l) {
       break;
     }
     case 13: {
-      Arg e("2" + std::string(262, '0'));
+      Arg e(std::string("2").append(262, '0'));
       BufferSujo saida(264);
       FUZZ_EXIGE(CodigoValido(PP_DefineWKPAN(e.c(), saida.p())));
       break;

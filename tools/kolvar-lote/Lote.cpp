@@ -186,7 +186,8 @@ std::string Json(const std::vector<Porta>& portas, const std::string& pasta, con
     if (p.status >= 0) j.Numero("status", p.status);
     else j.Bruto("status", "null");
     j.Bruto("segundos", Segundos(p.segundos)).Texto("console", p.arquivo);
-    lista += (lista.size() > 1 ? "," : "") + j.Texto();
+    if (lista.size() > 1) lista += ',';
+    lista += j.Texto();
     todas = todas && Aprovada(p, aceitaNaoAplica);
   }
   pinpadctl::ObjetoJson r;

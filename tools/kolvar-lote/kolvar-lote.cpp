@@ -70,8 +70,8 @@ std::string AchaKolvar() {
   while (i <= lista.size()) {
     size_t f = lista.find(':', i);
     if (f == std::string::npos) f = lista.size();
-    std::string d = lista.substr(i, f - i);
-    if (d.empty()) d = ".";
+    // An empty entry means the current folder.
+    const std::string d = f > i ? lista.substr(i, f - i) : std::string(".");
     if (Executavel(d + "/Kolvar")) return d + "/Kolvar";
     i = f + 1;
   }

@@ -703,7 +703,8 @@ int ComandoDiagnostico() {
       indices += item;
       ObjetoJson j;
       j.Numero("indice", i).Texto("modo", usado ? "3DES" : "DES");
-      lista += (lista.size() > 1 ? "," : "") + j.Texto();
+      if (lista.size() > 1) lista += ',';
+      lista += j.Texto();
     } else {
       ultimo = r;
       linkCaiu = r == PPCOMP_COMMERR || r == PPCOMP_NOTOPEN;
