@@ -198,6 +198,13 @@ class Saida {
     }
     Linha(std::string_view(linha, n));
   }
+  // A pair put before a '{' line keeps the empty line that stood before it.
+  void ParAntesDeBloco(std::string_view chave, std::string_view valor) {
+    const bool vazio = vazioPendente_;
+    vazioPendente_ = false;
+    Par(chave, valor);
+    vazioPendente_ = vazio;
+  }
   bool Cheia() const { return cheia_; }
   size_t Tamanho() const { return n_; }
 
@@ -332,6 +339,14 @@ int IniGravaTexto(const char* secao, const char* chave, const char* valor, const
       continue;
     }
     if (chave == nullptr) continue;  // deleting the section
+    if (!linha.empty() && linha.front() == '{') {
+      // A reader looking for a key stops here: a missing key goes before
+      // this line, and keys after it are left alone.
+      if (acrescenta) saida.ParAntesDeBloco(chaveAparada, valor);
+      feito = true;
+      saida.Linha(linha);
+      continue;
+    }
     size_t igual = linha.find('=');
     if (igual != std::string_view::npos && IguaisSemCaixa(Apara(linha.substr(0, igual)), chaveAparada)) {
       feito = true;

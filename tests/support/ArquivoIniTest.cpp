@@ -265,3 +265,34 @@ TEST_F(Ini, LengthOfAValueEndsAtAnEmbeddedNul) {
   Grava(std::string("[S]\nk=\0" "12\n", 10));
   EXPECT_EQ(IniLeInteiro("S", "k", 7, arquivo.c_str()), 7);
 }
+
+// A line beginning with '{' ends what a reader searches in a section: a key
+// set there goes before that line, and a key standing after it is not the
+// one the next read sees.
+TEST_F(Ini, BraceLineEndsTheKeysAWriteCanSet) {
+  struct Caso {
+    const char* titulo;
+    const char* antes;
+    const char* chave;
+    const char* valor;
+    const char* depois;
+    const char* lido;
+  };
+  static constexpr Caso casos[] = {
+      {"missing key goes before the brace line", "[S]\na=1\n{B\n", "k", "2", "[S]\n  a=1\n  k=2\n  {B\n", "2"},
+      {"blank line before the brace line stays", "[S]\na=1\n\n{B\nc=3\n[T]\n", "k", "2",
+       "[S]\n  a=1\n  k=2\n\n  {B\n  c=3\n\n[T]\n", "2"},
+      {"key after the brace line is left as it is", "[S]\n{B\nk=1\n", "k", "2", "[S]\n  k=2\n  {B\n  k=1\n", "2"},
+      {"deleting a key after the brace line changes nothing", "[S]\n{B\nk=1\n", "k", nullptr,
+       "[S]\n  {B\n  k=1\n", "?"},
+      {"key before the brace line is set in place", "[S]\nk=1\n{B\nk=5\n", "k", "2", "[S]\n  k=2\n  {B\n  k=5\n",
+       "2"},
+  };
+  for (const auto& c : casos) {
+    SCOPED_TRACE(c.titulo);
+    Grava(c.antes);
+    EXPECT_EQ(IniGravaTexto("S", c.chave, c.valor, arquivo.c_str()), 1);
+    EXPECT_EQ(Conteudo(), c.depois);
+    EXPECT_EQ(Le("S", c.chave), c.lido);
+  }
+}
