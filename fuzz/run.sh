@@ -53,6 +53,10 @@ fi
 # The seeds, rebuilt from the worked frames, join every run.
 python3 fuzz/sementes/gera.py "$dir/sementes"
 
+# The targets write their files in a folder of their own under TMPDIR: a
+# memory file system, where there is one, makes that several times faster.
+if [ -z "${TMPDIR:-}" ] && [ -d /dev/shm ] && [ -w /dev/shm ]; then export TMPDIR=/dev/shm; fi
+
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
 

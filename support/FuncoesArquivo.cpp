@@ -591,8 +591,12 @@ size_t TamanhoBloco(const void* bloco) { return bloco == nullptr ? 0 : LeTamanho
 
 void* LimpaSegura(void* buffer, size_t tamanho) {
   if (buffer == nullptr) return buffer;
-  volatile unsigned char* p = static_cast<volatile unsigned char*>(buffer);
-  for (unsigned char padrao : kPadroesLimpeza)
-    for (size_t i = 0; i < tamanho; ++i) p[i] = padrao;
+  // Each pattern is written with memset; the empty asm that takes the buffer
+  // and clobbers memory keeps the compiler from dropping writes it sees as
+  // dead, as it would for a buffer about to be freed.
+  for (unsigned char padrao : kPadroesLimpeza) {
+    memset(buffer, padrao, tamanho);
+    asm volatile("" : : "r"(buffer) : "memory");
+  }
   return buffer;
 }

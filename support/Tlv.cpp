@@ -1,6 +1,9 @@
 #include "support/Tlv.h"
 
+#include <algorithm>
+#include <array>
 #include <cstring>
+#include <iterator>
 
 #include "support/FuncoesArquivo.h"
 #include "support/FuncoesString.h"
@@ -44,10 +47,23 @@ constexpr EntradaTag kDicionario[] = {
     {0x73, 6, -1}, {0x94, 6, -1}, {0xBF0C, 6, -1},
 };
 
+// The same entries in tag order, for a binary search: tags are looked up for
+// every field a walk over TLV data meets.
+constexpr auto kPorTag = [] {
+  std::array<EntradaTag, std::size(kDicionario)> a{};
+  std::copy(std::begin(kDicionario), std::end(kDicionario), a.begin());
+  std::sort(a.begin(), a.end(), [](const EntradaTag& x, const EntradaTag& y) { return x.tag < y.tag; });
+  return a;
+}();
+static_assert(std::adjacent_find(kPorTag.begin(), kPorTag.end(),
+                                 [](const EntradaTag& x, const EntradaTag& y) { return x.tag == y.tag; }) ==
+                  kPorTag.end(),
+              "a tag is listed twice");
+
 const EntradaTag* Procura(uint32_t tag) {
-  for (const auto& e : kDicionario)
-    if (e.tag == tag) return &e;
-  return nullptr;
+  const auto e = std::lower_bound(kPorTag.begin(), kPorTag.end(), tag,
+                                  [](const EntradaTag& x, uint32_t t) { return x.tag < t; });
+  return e != kPorTag.end() && e->tag == tag ? &*e : nullptr;
 }
 
 // Bytes (binary) or characters (text) of one byte.
