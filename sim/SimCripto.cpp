@@ -68,6 +68,12 @@ bool CifraDes(std::string_view chave, std::string_view dados, bool cifrar, std::
   return true;
 }
 
+void PreparaCripto() {
+  std::string saida;
+  CifraDes(std::string(24, '\x5A'), std::string(8, '\0'), true, saida);
+  CifraDes(std::string(8, '\x5A'), std::string(8, '\0'), false, saida);
+}
+
 int CalculaEnb(char modo, std::string_view chaveMestra, std::string_view chaveTrabalhoHex,
                std::string_view dadosHex, std::string& resposta) {
   resposta.clear();

@@ -13,6 +13,9 @@ std::string BytesParaHex(std::string_view bytes);  // upper case, no blanks
 // ECB over whole 8-byte blocks. The key is 8 bytes (single DES), 16 (K1 K2 K1)
 // or 24 (K1 K2 K3); any other size or a partial block gives false.
 bool CifraDes(std::string_view chave, std::string_view dados, bool cifrar, std::string& saida);
+// Runs one cipher call on throwaway data, so that libcrypto's one-time set-up
+// is done before the first command arrives.
+void PreparaCripto();
 
 // The encryption command: the working key (hex) is decrypted under the master key,
 // then the data block (16 hex) is encrypted under the working key. Mode 1 uses

@@ -12,6 +12,7 @@
 #include <string>
 
 #include "sim/SimConfig.h"
+#include "sim/SimCripto.h"
 #include "sim/SimMotor.h"
 
 namespace {
@@ -117,6 +118,11 @@ int main(int argc, char** argv) {
   } else if (cfg.interativo) {
     teclado = STDIN_FILENO;
   }
+
+  // libcrypto loads its providers on the first cipher call, which takes
+  // milliseconds; a pinpad's cipher is ready when it powers on, so that cost
+  // is paid here, before the device is announced, not in the first answer.
+  sim::PreparaCripto();
 
   std::printf("%s\n", dispositivo.c_str());
   std::fflush(stdout);
