@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "pinpad/ppcomp.h"
+
 // A failed invariant: report it like a crash so that the fuzzer keeps the input.
 #define FUZZ_EXIGE(cond)                                                                     \
   do {                                                                                        \
@@ -106,6 +108,20 @@ int32_t HostComando(int32_t, const char*);
 
 // 1 when `r` is a return code of the library's set (0 to 999); reports any other.
 bool CodigoValido(int32_t r);
+
+// Polls an operation as a caller does: calls `f` again while it answers
+// PPCOMP_PROCESSING (and, with `segueNotificacao`, PPCOMP_NOTIFY), 12 times at
+// the most; every answer must be a valid code. Returns the last answer.
+template <typename F>
+int32_t Consulta(F f, bool segueNotificacao = false) {
+  int32_t r = PPCOMP_PROCESSING;
+  for (int i = 0; i < 12; ++i) {
+    r = f();
+    FUZZ_EXIGE(CodigoValido(r));
+    if (r != PPCOMP_PROCESSING && !(segueNotificacao && r == PPCOMP_NOTIFY)) break;
+  }
+  return r;
+}
 
 // Puts LibState back to its load-time value with the fake line installed.
 void ResetaEstado();

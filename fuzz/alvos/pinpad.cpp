@@ -46,16 +46,10 @@ EmvStub& Stub() {
   return s;
 }
 
-// Polls a Get operation as a caller does, a bounded number of times.
+// Polls a Get operation as a caller does: a notification is polled past too.
 template <typename F>
 int32_t Consulta(F f) {
-  int32_t r = PPCOMP_PROCESSING;
-  for (int i = 0; i < 12; ++i) {
-    r = f();
-    FUZZ_EXIGE(CodigoValido(r));
-    if (r != PPCOMP_PROCESSING && r != PPCOMP_NOTIFY) break;
-  }
-  return r;
+  return fuzz::Consulta(f, true);
 }
 
 std::string AteNul(std::string s) {

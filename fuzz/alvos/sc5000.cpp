@@ -11,20 +11,10 @@
 
 using fuzz::BufferSujo;
 using fuzz::CodigoValido;
+using fuzz::Consulta;
 using fuzz::Leitor;
 
 namespace {
-
-template <typename F>
-int32_t Consulta(F f) {
-  int32_t r = PPCOMP_PROCESSING;
-  for (int i = 0; i < 12; ++i) {
-    r = f();
-    FUZZ_EXIGE(CodigoValido(r));
-    if (r != PPCOMP_PROCESSING) break;
-  }
-  return r;
-}
 
 void Opera(uint8_t op, Leitor& l) {
   switch (op) {
