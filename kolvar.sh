@@ -19,32 +19,14 @@ if [ $# -ge 1 ]; then
 fi
 
 pasta=$(mktemp -d)
-sim_pid=
-termina() {
-  if [ -n "$sim_pid" ]; then
-    kill "$sim_pid" 2>/dev/null || true
-    wait "$sim_pid" 2>/dev/null || true
-  fi
-  rm -rf "$pasta"
-}
-trap termina EXIT
+trap 'para_simpinpad; rm -rf "$pasta"' EXIT
 
 # The simulator prints its device path on its first line; its frame log holds
 # the display texts shown afterwards.
-"$bin/simpinpad" --versao 1.06 \
+inicia_simpinpad "$bin/simpinpad" "$pasta" --versao 1.06 \
   --chave 2=0123456789ABCDEFFEDCBA9876543210 --chave 8=0123456789ABCDEF \
-  --teclas OK:800,OK:1500 --log "$pasta/simpinpad.log" >"$pasta/simpinpad.out" 2>&1 &
-sim_pid=$!
-for _ in $(seq 1 200); do
-  [ -s "$pasta/simpinpad.out" ] && break
-  sleep 0.05
-done
-dispositivo=$(head -n 1 "$pasta/simpinpad.out")
-if [ ! -e "$dispositivo" ]; then
-  echo "simpinpad did not start:" >&2
-  cat "$pasta/simpinpad.out" >&2
-  exit 1
-fi
+  --teclas OK:800,OK:1500
+dispositivo=$SIM_DISPOSITIVO
 
 echo "== Kolvar $dispositivo (simpinpad: version 1.06, keys at indexes 2 and 8)"
 set +e

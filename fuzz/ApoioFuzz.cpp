@@ -176,6 +176,44 @@ bool LinhaTemDados() { return linha.pos < linha.entrada.size(); }
 int64_t LinhaDecorridoMs() { return (linha.agoraNs - linha.inicioNs) / 1000000; }
 void LinhaAcrescenta(const std::string& mais) { linha.entrada += mais; }
 
+// ---- The host link ---------------------------------------------------------
+
+namespace {
+
+std::vector<std::string> textosHost;
+size_t proximoHost = 0;
+bool hostCrCancela = false;
+
+}  // namespace
+
+void HostInicia(bool crCancela) {
+  textosHost.clear();
+  proximoHost = 0;
+  hostCrCancela = crCancela;
+}
+
+void HostLeTextos(Leitor& l) {
+  while (l.Restam() > 0) textosHost.push_back(l.Texto(l.Dois() % 2600));
+}
+
+int32_t HostRecebe(int32_t, int32_t, int32_t, int32_t capacidade, uint8_t*, char* buffer) {
+  if (proximoHost >= textosHost.size()) return -31;
+  const std::string& t = textosHost[proximoHost++];
+  if (hostCrCancela && t.size() == 1 && t[0] == '\x0d') return -13;  // the host cancels
+  const size_t n = std::min(t.size(), static_cast<size_t>(capacidade));
+  std::memcpy(buffer, t.data(), n);
+  buffer[n] = '\0';
+  return static_cast<int32_t>(n);
+}
+
+int32_t HostComando(int32_t, const char*) { return 0; }
+
+bool CodigoValido(int32_t r) {
+  if (r >= 0 && r <= 999) return true;
+  std::fprintf(stderr, "codigo fora do conjunto: %d\n", r);
+  return false;
+}
+
 void ResetaEstado() {
   LibState = EstadoLib{};
   LibState.serial.Chamadas = &kChamadasFuzz;

@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "pinpad/ppcomp.h"
+
 // A failed invariant: report it like a crash so that the fuzzer keeps the input.
 #define FUZZ_EXIGE(cond)                                                                     \
   do {                                                                                        \
@@ -90,6 +92,36 @@ bool LinhaTemDados();
 int64_t LinhaDecorridoMs();
 // Appends more incoming bytes.
 void LinhaAcrescenta(const std::string& mais);
+
+// ---- The host link ---------------------------------------------------------
+
+// Empties the host's texts. With `crCancela`, a text of one CR byte stands for
+// the host's cancel (HostRecebe answers -13) instead of being handed over.
+void HostInicia(bool crCancela);
+// The rest of `l` as the host's texts, each after a two-byte length (taken
+// modulo 2600).
+void HostLeTextos(Leitor& l);
+// The host's functions: HostRecebe hands out the texts in order, truncated to
+// the capacity, then answers -31 ("nothing yet"); HostComando accepts all.
+int32_t HostRecebe(int32_t, int32_t, int32_t, int32_t capacidade, uint8_t*, char* buffer);
+int32_t HostComando(int32_t, const char*);
+
+// 1 when `r` is a return code of the library's set (0 to 999); reports any other.
+bool CodigoValido(int32_t r);
+
+// Polls an operation as a caller does: calls `f` again while it answers
+// PPCOMP_PROCESSING (and, with `segueNotificacao`, PPCOMP_NOTIFY), 12 times at
+// the most; every answer must be a valid code. Returns the last answer.
+template <typename F>
+int32_t Consulta(F f, bool segueNotificacao = false) {
+  int32_t r = PPCOMP_PROCESSING;
+  for (int i = 0; i < 12; ++i) {
+    r = f();
+    FUZZ_EXIGE(CodigoValido(r));
+    if (r != PPCOMP_PROCESSING && !(segueNotificacao && r == PPCOMP_NOTIFY)) break;
+  }
+  return r;
+}
 
 // Puts LibState back to its load-time value with the fake line installed.
 void ResetaEstado();

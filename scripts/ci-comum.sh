@@ -1,54 +1,16 @@
-# Sourced by the CI and packaging scripts: the Release build they share, the
-# Debian packages they need, and a simulator started and stopped by its pid.
+# shellcheck shell=bash
+# Sourced by the CI and packaging scripts: the Release build they share, and
+# the runs of the example and of Kolvar against a simulator. The package
+# installer and the simulator's start and stop come from setup.sh.
+# shellcheck source=scripts/setup.sh
+source "$(dirname "${BASH_SOURCE[0]}")/setup.sh"
 
 # One Release build serves the install check, the example and the packages:
 # the one scripts/build-release.sh makes (g++, warnings as errors).
 DIR_RELEASE=${DIR_RELEASE:-build-release}
 
-instala_pacotes_debian() {
-  local faltam=()
-  for p in "$@"; do
-    dpkg -s "$p" >/dev/null 2>&1 || faltam+=("$p")
-  done
-  if [ ${#faltam[@]} -gt 0 ]; then
-    echo "Installing: ${faltam[*]}"
-    local sudo=""
-    [ "$(id -u)" = 0 ] || sudo=sudo
-    $sudo apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${faltam[@]}"
-  fi
-}
-
 compila_release() {
   BUILD_DIR=$DIR_RELEASE bash scripts/build-release.sh
-}
-
-# inicia_simpinpad BIN PASTA [options...]: starts the simulator BIN with its
-# output in PASTA and sets SIM_DISPOSITIVO (the device path it prints first)
-# and SIM_PID.
-inicia_simpinpad() {
-  local bin=$1 pasta=$2
-  shift 2
-  "$bin" --log "$pasta/simpinpad.log" "$@" >"$pasta/simpinpad.out" 2>&1 &
-  SIM_PID=$!
-  for _ in $(seq 1 200); do
-    [ -s "$pasta/simpinpad.out" ] && break
-    sleep 0.05
-  done
-  SIM_DISPOSITIVO=$(head -n 1 "$pasta/simpinpad.out")
-  if [ ! -e "$SIM_DISPOSITIVO" ]; then
-    echo "simpinpad did not start:" >&2
-    cat "$pasta/simpinpad.out" >&2
-    return 1
-  fi
-}
-
-para_simpinpad() {
-  if [ -n "${SIM_PID:-}" ]; then
-    kill "$SIM_PID" 2>/dev/null || true
-    wait "$SIM_PID" 2>/dev/null || true
-    SIM_PID=
-  fi
 }
 
 # executa_exemplo BIN SIMPINPAD PASTA: runs the example against a fresh
@@ -72,4 +34,20 @@ carrega_de() {
   local caminho
   caminho=$(ldd "$1" | awk '$1 == "libpinpad.so.4" { print $3 }')
   [ -n "$caminho" ] && [ "$(dirname "$(realpath "$caminho")")" = "$(realpath "$2")" ]
+}
+
+# executa_kolvar NOME KOLVAR SIMPINPAD PASTA: runs KOLVAR against a fresh
+# SIMPINPAD whose operator confirms, and checks that it finds the pinpad
+# compatible; NOME names the Kolvar in the failure message.
+executa_kolvar() {
+  local nome=$1 bin=$2 sim=$3 pasta=$4
+  inicia_simpinpad "$sim" "$pasta" --teclas OK:100,OK:100
+  local status=0
+  (cd "$pasta" && "$bin" "$SIM_DISPOSITIVO") >"$pasta/kolvar.out" || status=$?
+  para_simpinpad
+  sed 's/^/    /' "$pasta/kolvar.out"
+  if [ "$status" != 0 ] || ! grep -q 'PinPad COMPATIVEL' "$pasta/kolvar.out"; then
+    echo "FAIL: $nome (status $status)" >&2
+    return 1
+  fi
 }

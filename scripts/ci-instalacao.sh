@@ -5,7 +5,6 @@
 # installed Kolvar, against the installed simpinpad.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-source scripts/setup.sh
 source scripts/ci-comum.sh
 instala_dependencias
 instala_pacotes_debian make gcc
@@ -70,13 +69,5 @@ for bin in "$fonte/exemplo" "$fonte/exemplo-estatico" "$pasta/cmake-OFF/exemplo"
 done
 
 echo "== installed Kolvar against the installed simpinpad"
-inicia_simpinpad "$prefixo/bin/simpinpad" "$pasta" --teclas OK:100,OK:100
-status=0
-(cd "$pasta" && "$prefixo/bin/Kolvar" "$SIM_DISPOSITIVO") >"$pasta/kolvar.out" || status=$?
-para_simpinpad
-sed 's/^/    /' "$pasta/kolvar.out"
-if [ "$status" != 0 ] || ! grep -q 'PinPad COMPATIVEL' "$pasta/kolvar.out"; then
-  echo "FAIL: installed Kolvar (status $status)" >&2
-  exit 1
-fi
+executa_kolvar "installed Kolvar" "$prefixo/bin/Kolvar" "$prefixo/bin/simpinpad" "$pasta"
 echo "install check: OK"

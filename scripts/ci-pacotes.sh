@@ -30,13 +30,5 @@ if ! carrega_de "$raiz/usr/bin/Kolvar" "$raiz/usr/lib/$multiarch"; then
 fi
 
 echo "== unpacked Kolvar against the unpacked simpinpad"
-inicia_simpinpad "$raiz/usr/bin/simpinpad" "$pasta" --teclas OK:100,OK:100
-status=0
-(cd "$pasta" && "$raiz/usr/bin/Kolvar" "$SIM_DISPOSITIVO") >"$pasta/kolvar.out" || status=$?
-para_simpinpad
-sed 's/^/    /' "$pasta/kolvar.out"
-if [ "$status" != 0 ] || ! grep -q 'PinPad COMPATIVEL' "$pasta/kolvar.out"; then
-  echo "FAIL: unpacked Kolvar (status $status)" >&2
-  exit 1
-fi
+executa_kolvar "unpacked Kolvar" "$raiz/usr/bin/Kolvar" "$raiz/usr/bin/simpinpad" "$pasta"
 echo "packages check: OK"

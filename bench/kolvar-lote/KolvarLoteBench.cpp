@@ -2,10 +2,6 @@
 // applicable, no key at either index, operator cancels) plus a port that does
 // not exist, next to the slowest of the same Kolvar runs made one at a time.
 // The bench should take about as long as its slowest pinpad: goal ratio <= 1.2.
-#include "comum/Figuras.h"
-#include <fcntl.h>
-#include <signal.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -18,57 +14,15 @@
 #include <string>
 #include <vector>
 
-extern char** environ;
+#include "comum/Figuras.h"
+#include "comum/Processos.h"
 
 namespace {
 
+using bench::DiretorioProgramas;
+using bench::Lanca;
+using bench::Simulador;
 using Relogio = std::chrono::steady_clock;
-
-std::string DiretorioProgramas() {
-  char caminho[4096];
-  ssize_t n = readlink("/proc/self/exe", caminho, sizeof caminho - 1);
-  if (n <= 0) return ".";
-  std::string s(caminho, static_cast<size_t>(n));
-  return s.substr(0, s.rfind('/'));
-}
-
-pid_t Lanca(const std::vector<std::string>& args, int saida) {
-  std::vector<char*> argv;
-  for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-  argv.push_back(nullptr);
-  posix_spawn_file_actions_t acoes;
-  posix_spawn_file_actions_init(&acoes);
-  posix_spawn_file_actions_addopen(&acoes, 0, "/dev/null", O_RDONLY, 0);
-  if (saida >= 0) posix_spawn_file_actions_adddup2(&acoes, saida, 1);
-  else posix_spawn_file_actions_addopen(&acoes, 1, "/dev/null", O_WRONLY, 0);
-  posix_spawn_file_actions_addopen(&acoes, 2, "/dev/null", O_WRONLY, 0);
-  pid_t pid = -1;
-  if (posix_spawn(&pid, argv[0], &acoes, nullptr, argv.data(), environ) != 0) pid = -1;
-  posix_spawn_file_actions_destroy(&acoes);
-  return pid;
-}
-
-struct Simulador {
-  pid_t pid = -1;
-  std::string dispositivo;
-  explicit Simulador(std::vector<std::string> opcoes) {
-    int canal[2];
-    if (pipe(canal) != 0) return;
-    std::vector<std::string> args = {DiretorioProgramas() + "/simpinpad"};
-    args.insert(args.end(), opcoes.begin(), opcoes.end());
-    pid = Lanca(args, canal[1]);
-    close(canal[1]);
-    char c;
-    while (read(canal[0], &c, 1) == 1 && c != '\n') dispositivo += c;
-    close(canal[0]);
-  }
-  ~Simulador() {
-    if (pid > 0) {
-      kill(pid, SIGTERM);
-      waitpid(pid, nullptr, 0);
-    }
-  }
-};
 
 const std::vector<std::vector<std::string>> Perfis = {
     {"--teclas", "OK,OK"},

@@ -2,9 +2,6 @@
 // the operator answers at once), repeated: wall time next to the protocol's
 // floor, CPU time and peak memory of the Kolvar process; then one run whose
 // operator waits 10 s, for the CPU cost of the key polling.
-#include <fcntl.h>
-#include <signal.h>
-#include <spawn.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -20,67 +17,19 @@
 #include <vector>
 
 #include "comum/Figuras.h"
-
-extern char** environ;
+#include "comum/Processos.h"
 
 namespace {
 
+using bench::DiretorioProgramas;
+using bench::Lanca;
+using bench::Simulador;
 using Relogio = std::chrono::steady_clock;
 
 // 50 ms of discard pause and 10 ms before the last byte for every command
 // written; the happy path writes 9 commands (OPN, GIN, DSP, GKY, DSP, ENB,
 // DSP, GKY, CLO).
 constexpr double PisoSegundos = 9 * 0.060;
-
-std::string DiretorioProgramas() {
-  char caminho[4096];
-  ssize_t n = readlink("/proc/self/exe", caminho, sizeof caminho - 1);
-  if (n <= 0) return ".";
-  std::string s(caminho, n);
-  return s.substr(0, s.rfind('/'));
-}
-
-pid_t Lanca(const std::vector<std::string>& args, int saida) {
-  std::vector<char*> argv;
-  for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-  argv.push_back(nullptr);
-  posix_spawn_file_actions_t acoes;
-  posix_spawn_file_actions_init(&acoes);
-  posix_spawn_file_actions_addopen(&acoes, 0, "/dev/null", O_RDONLY, 0);
-  if (saida >= 0) {
-    posix_spawn_file_actions_adddup2(&acoes, saida, 1);
-  } else {
-    posix_spawn_file_actions_addopen(&acoes, 1, "/dev/null", O_WRONLY, 0);
-  }
-  posix_spawn_file_actions_addopen(&acoes, 2, "/dev/null", O_WRONLY, 0);
-  pid_t pid = -1;
-  if (posix_spawn(&pid, argv[0], &acoes, nullptr, argv.data(), environ) != 0) pid = -1;
-  posix_spawn_file_actions_destroy(&acoes);
-  return pid;
-}
-
-struct Simulador {
-  pid_t pid = -1;
-  std::string dispositivo;
-  explicit Simulador(std::vector<std::string> opcoes) {
-    int canal[2];
-    if (pipe(canal) != 0) return;
-    std::vector<std::string> args = {DiretorioProgramas() + "/simpinpad"};
-    args.insert(args.end(), opcoes.begin(), opcoes.end());
-    pid = Lanca(args, canal[1]);
-    close(canal[1]);
-    char c;
-    while (read(canal[0], &c, 1) == 1 && c != '\n') dispositivo += c;
-    // The simulator writes nothing more on stdout; the pipe may close.
-    close(canal[0]);
-  }
-  ~Simulador() {
-    if (pid > 0) {
-      kill(pid, SIGTERM);
-      waitpid(pid, nullptr, 0);
-    }
-  }
-};
 
 struct Medida {
   int status = -1;

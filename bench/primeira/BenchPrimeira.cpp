@@ -9,9 +9,6 @@
 //   bench_primeira [runs]
 //   bench_primeira --filho DEVICE LIBPINPAD      (one measured run)
 #include <dlfcn.h>
-#include <fcntl.h>
-#include <signal.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -24,20 +21,13 @@
 #include <vector>
 
 #include "comum/Figuras.h"
-
-extern char** environ;
+#include "comum/Processos.h"
 
 namespace {
 
-constexpr double kPausasMs = 60.0;
+using bench::DiretorioProgramas;
 
-std::string DiretorioProgramas() {
-  char caminho[4096];
-  const ssize_t n = readlink("/proc/self/exe", caminho, sizeof caminho - 1);
-  if (n <= 0) return ".";
-  const std::string s(caminho, static_cast<size_t>(n));
-  return s.substr(0, s.rfind('/'));
-}
+constexpr double kPausasMs = 60.0;
 
 // The child: load, open, print the milliseconds, close (not timed).
 int Filho(const char* dispositivo, const char* biblioteca) {
@@ -61,27 +51,13 @@ int Filho(const char* dispositivo, const char* biblioteca) {
   return r == 0 ? 0 : 1;
 }
 
-pid_t Lanca(const std::vector<std::string>& args, int saida, char** ambiente) {
-  std::vector<char*> argv;
-  for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-  argv.push_back(nullptr);
-  posix_spawn_file_actions_t acoes;
-  posix_spawn_file_actions_init(&acoes);
-  posix_spawn_file_actions_addopen(&acoes, 0, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_adddup2(&acoes, saida, 1);
-  pid_t pid = -1;
-  if (posix_spawn(&pid, argv[0], &acoes, nullptr, argv.data(), ambiente) != 0) pid = -1;
-  posix_spawn_file_actions_destroy(&acoes);
-  return pid;
-}
-
 // Runs one child and reads its "ms code" line.
 bool UmaCarga(const std::string& dispositivo, const std::string& biblioteca, char** ambiente, double& ms,
               double& carga) {
   int canal[2];
   if (pipe(canal) != 0) return false;
-  const pid_t pid = Lanca({DiretorioProgramas() + "/bench_primeira", "--filho", dispositivo, biblioteca}, canal[1],
-                          ambiente);
+  const pid_t pid = bench::Lanca({DiretorioProgramas() + "/bench_primeira", "--filho", dispositivo, biblioteca},
+                                 canal[1], ambiente, bench::Erros::Herda);
   close(canal[1]);
   std::string texto;
   char buf[256];
@@ -94,26 +70,6 @@ bool UmaCarga(const std::string& dispositivo, const std::string& biblioteca, cha
   return pid > 0 && std::sscanf(texto.c_str(), "%lf %d %lf", &ms, &r, &carga) == 3 && r == 0 && WIFEXITED(st) &&
          WEXITSTATUS(st) == 0;
 }
-
-struct Simulador {
-  pid_t pid = -1;
-  std::string dispositivo;
-  Simulador() {
-    int canal[2];
-    if (pipe(canal) != 0) return;
-    pid = Lanca({DiretorioProgramas() + "/simpinpad"}, canal[1], environ);
-    close(canal[1]);
-    char c;
-    while (read(canal[0], &c, 1) == 1 && c != '\n') dispositivo += c;
-    close(canal[0]);
-  }
-  ~Simulador() {
-    if (pid > 0) {
-      kill(pid, SIGTERM);
-      waitpid(pid, nullptr, 0);
-    }
-  }
-};
 
 }  // namespace
 
@@ -142,7 +98,7 @@ int main(int argc, char** argv) {
 
   // One simulator; the two cases alternate run by run, so that a burst of
   // load on a shared machine falls on both alike.
-  Simulador sim;
+  const bench::Simulador sim({}, bench::Erros::Herda);
   if (sim.dispositivo.empty()) {
     std::fprintf(stderr, "simpinpad did not start\n");
     return 1;

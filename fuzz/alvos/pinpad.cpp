@@ -16,25 +16,10 @@
 #include "state/LibState.h"
 
 using fuzz::BufferSujo;
+using fuzz::CodigoValido;
 using fuzz::Leitor;
 
 namespace {
-
-// The host's texts, in order; an empty list answers "nothing yet".
-std::vector<std::string> textosHost;
-size_t proximoHost = 0;
-
-int32_t HostComando(int32_t, const char*) { return 0; }
-
-int32_t HostRecebe(int32_t, int32_t, int32_t, int32_t capacidade, uint8_t*, char* buffer) {
-  if (proximoHost >= textosHost.size()) return -31;
-  const std::string& t = textosHost[proximoHost++];
-  if (t.size() == 1 && t[0] == '\x0d') return -13;  // the host cancels
-  const size_t n = std::min(t.size(), static_cast<size_t>(capacidade));
-  std::memcpy(buffer, t.data(), n);
-  buffer[n] = '\0';
-  return static_cast<int32_t>(n);
-}
 
 // The stand-in EMV library's controls (the same instance the library loads).
 struct EmvStub {
@@ -61,22 +46,10 @@ EmvStub& Stub() {
   return s;
 }
 
-bool CodigoValido(int32_t r) {
-  if (r >= 0 && r <= 999) return true;
-  std::fprintf(stderr, "codigo fora do conjunto: %d\n", r);
-  return false;
-}
-
-// Polls a Get operation as a caller does, a bounded number of times.
+// Polls a Get operation as a caller does: a notification is polled past too.
 template <typename F>
 int32_t Consulta(F f) {
-  int32_t r = PPCOMP_PROCESSING;
-  for (int i = 0; i < 12; ++i) {
-    r = f();
-    FUZZ_EXIGE(CodigoValido(r));
-    if (r != PPCOMP_PROCESSING && r != PPCOMP_NOTIFY) break;
-  }
-  return r;
+  return fuzz::Consulta(f, true);
 }
 
 std::string AteNul(std::string s) {
@@ -258,8 +231,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* dados, size_t tamanho) {
   const std::string argumentos = l.Pedaco();
   Leitor la(reinterpret_cast<const uint8_t*>(argumentos.data()), argumentos.size());
 
-  textosHost.clear();
-  proximoHost = 0;
+  fuzz::HostInicia(true);
   if ((modo & 4) && Stub().ok) {
     // EMV-library mode: the stand-in library answers every operation with the
     // input's text (within the documented output of the operation: a library
@@ -278,9 +250,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* dados, size_t tamanho) {
     fuzz::LinhaInicia("", modo);
   } else if (modo & 2) {
     // Host link mode: the answers are the host's texts, two-byte length each.
-    while (l.Restam() > 0) textosHost.push_back(l.Texto(l.Dois() % 2600));
+    fuzz::HostLeTextos(l);
     DefineChavesCripto("0123456789ABCDEF", "FEDCBA9876543210", "89ABCDEF01234567");
-    DefineFuncoesHost(HostRecebe, HostComando);
+    DefineFuncoesHost(fuzz::HostRecebe, fuzz::HostComando);
     fuzz::LinhaInicia("", modo);
     Arg porta("fuzz");
     (void)PP_Open(porta.c());

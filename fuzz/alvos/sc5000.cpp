@@ -10,40 +10,11 @@
 #include "state/LibState.h"
 
 using fuzz::BufferSujo;
+using fuzz::CodigoValido;
+using fuzz::Consulta;
 using fuzz::Leitor;
 
 namespace {
-
-std::vector<std::string> textosHost;
-size_t proximoHost = 0;
-
-int32_t HostComando(int32_t, const char*) { return 0; }
-
-int32_t HostRecebe(int32_t, int32_t, int32_t, int32_t capacidade, uint8_t*, char* buffer) {
-  if (proximoHost >= textosHost.size()) return -31;
-  const std::string& t = textosHost[proximoHost++];
-  const size_t n = std::min(t.size(), static_cast<size_t>(capacidade));
-  std::memcpy(buffer, t.data(), n);
-  buffer[n] = '\0';
-  return static_cast<int32_t>(n);
-}
-
-bool CodigoValido(int32_t r) {
-  if (r >= 0 && r <= 999) return true;
-  std::fprintf(stderr, "codigo fora do conjunto: %d\n", r);
-  return false;
-}
-
-template <typename F>
-int32_t Consulta(F f) {
-  int32_t r = PPCOMP_PROCESSING;
-  for (int i = 0; i < 12; ++i) {
-    r = f();
-    FUZZ_EXIGE(CodigoValido(r));
-    if (r != PPCOMP_PROCESSING) break;
-  }
-  return r;
-}
 
 void Opera(uint8_t op, Leitor& l) {
   switch (op) {
@@ -99,13 +70,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* dados, size_t tamanho) {
   const std::string argumentos = l.Texto(2);
   Leitor la(reinterpret_cast<const uint8_t*>(argumentos.data()), argumentos.size());
   fuzz::ResetaEstado();
-  textosHost.clear();
-  proximoHost = 0;
+  fuzz::HostInicia(false);
   if (modo & 2) {
-    while (l.Restam() > 0) textosHost.push_back(l.Texto(l.Dois() % 2600));
+    fuzz::HostLeTextos(l);
     DefineChavesCripto("0123456789ABCDEF", "FEDCBA9876543210", "89ABCDEF01234567");
-    LibState.api.FuncaoHostRecebe = HostRecebe;
-    LibState.api.FuncaoHostComando = HostComando;
+    LibState.api.FuncaoHostRecebe = fuzz::HostRecebe;
+    LibState.api.FuncaoHostComando = fuzz::HostComando;
     fuzz::LinhaInicia("", modo);
   } else {
     fuzz::LinhaInicia(l.Resto(), modo, 1 + (modo >> 4));
