@@ -19,6 +19,29 @@ class Ini : public ::testing::Test {
   void Grava(const std::string& texto) { testutil::GravaArquivo(arquivo, texto); }
   std::string Conteudo() { return testutil::LeArquivo(arquivo); }
 
+  // One write into a file: the file after it, and what the next read of the
+  // key gives ("?" for nothing).
+  struct CasoEscrita {
+    const char* titulo;
+    const char* antes;
+    const char* chave;
+    const char* valor;
+    const char* depois;
+    const char* lido;
+  };
+  template <size_t N>
+  void ConfereEscritas(const CasoEscrita (&casos)[N]) {
+    for (const auto& c : casos) {
+      SCOPED_TRACE(c.titulo);
+      Grava(c.antes);
+      EXPECT_EQ(IniGravaTexto("S", c.chave, c.valor, arquivo.c_str()), 1);
+      EXPECT_EQ(Conteudo(), c.depois);
+      if (c.chave != nullptr) {
+        EXPECT_EQ(Le("S", c.chave), c.lido);
+      }
+    }
+  }
+
   testutil::DiretorioTemp dir;
   std::string arquivo = dir.arquivo("PinPad.ini");
 };
@@ -209,33 +232,18 @@ TEST_F(Ini, KeyWithBlanksAtItsEndsMatchesTheTrimmedKey) {
 // A file that repeats a section header: the reader stops at the second copy,
 // so a write goes to the first copy, where the next read looks.
 TEST_F(Ini, RepeatedSectionHeaderWritesIntoTheFirstCopy) {
-  struct Caso {
-    const char* titulo;
-    const char* antes;
-    const char* chave;
-    const char* valor;
-    const char* depois;
-  };
-  static constexpr Caso casos[] = {
-      {"key only in the second copy", "[S]\na=1\n[S]\nb=2\n", "b", "3", "[S]\n  a=1\n  b=3\n\n[S]\n  b=2\n"},
-      {"key in both copies", "[S]\nb=1\n[S]\nb=2\n", "b", "3", "[S]\n  b=3\n\n[S]\n  b=2\n"},
+  static constexpr CasoEscrita casos[] = {
+      {"key only in the second copy", "[S]\na=1\n[S]\nb=2\n", "b", "3", "[S]\n  a=1\n  b=3\n\n[S]\n  b=2\n", "3"},
+      {"key in both copies", "[S]\nb=1\n[S]\nb=2\n", "b", "3", "[S]\n  b=3\n\n[S]\n  b=2\n", "3"},
       {"copies with another section between", "[S]\na=1\n[T]\nx=1\n[s]\nb=2\n", "b", "3",
-       "[S]\n  a=1\n  b=3\n\n[T]\n  x=1\n\n[s]\n  b=2\n"},
-      {"empty first copy", "[S]\n[S]\nb=2\n", "b", "3", "[S]\n  b=3\n\n[S]\n  b=2\n"},
-      {"empty value creates nothing", "[S]\na=1\n[S]\nb=2\n", "b", "", "[S]\n  a=1\n\n[S]\n  b=2\n"},
-      {"deleting a key of the first copy", "[S]\nb=1\n[S]\nc=2\n", "b", nullptr, "[S]\n\n[S]\n  c=2\n"},
+       "[S]\n  a=1\n  b=3\n\n[T]\n  x=1\n\n[s]\n  b=2\n", "3"},
+      {"empty first copy", "[S]\n[S]\nb=2\n", "b", "3", "[S]\n  b=3\n\n[S]\n  b=2\n", "3"},
+      {"empty value creates nothing", "[S]\na=1\n[S]\nb=2\n", "b", "", "[S]\n  a=1\n\n[S]\n  b=2\n", "?"},
+      {"deleting a key of the first copy", "[S]\nb=1\n[S]\nc=2\n", "b", nullptr, "[S]\n\n[S]\n  c=2\n", "?"},
       {"deleting the section removes every copy", "[S]\na=1\n[T]\nx=1\n[S]\nb=2\n", nullptr, nullptr,
-       "[T]\n  x=1\n"},
+       "[T]\n  x=1\n", nullptr},
   };
-  for (const auto& c : casos) {
-    SCOPED_TRACE(c.titulo);
-    Grava(c.antes);
-    EXPECT_EQ(IniGravaTexto("S", c.chave, c.valor, arquivo.c_str()), 1);
-    EXPECT_EQ(Conteudo(), c.depois);
-    if (c.chave != nullptr) {
-      EXPECT_EQ(Le("S", c.chave), c.valor == nullptr || c.valor[0] == '\0' ? "?" : c.valor);
-    }
-  }
+  ConfereEscritas(casos);
 }
 
 // A value that holds a NUL byte is, as a text, what stands before it: the
@@ -270,15 +278,7 @@ TEST_F(Ini, LengthOfAValueEndsAtAnEmbeddedNul) {
 // set there goes before that line, and a key standing after it is not the
 // one the next read sees.
 TEST_F(Ini, BraceLineEndsTheKeysAWriteCanSet) {
-  struct Caso {
-    const char* titulo;
-    const char* antes;
-    const char* chave;
-    const char* valor;
-    const char* depois;
-    const char* lido;
-  };
-  static constexpr Caso casos[] = {
+  static constexpr CasoEscrita casos[] = {
       {"missing key goes before the brace line", "[S]\na=1\n{B\n", "k", "2", "[S]\n  a=1\n  k=2\n  {B\n", "2"},
       {"blank line before the brace line stays", "[S]\na=1\n\n{B\nc=3\n[T]\n", "k", "2",
        "[S]\n  a=1\n  k=2\n\n  {B\n  c=3\n\n[T]\n", "2"},
@@ -288,11 +288,5 @@ TEST_F(Ini, BraceLineEndsTheKeysAWriteCanSet) {
       {"key before the brace line is set in place", "[S]\nk=1\n{B\nk=5\n", "k", "2", "[S]\n  k=2\n  {B\n  k=5\n",
        "2"},
   };
-  for (const auto& c : casos) {
-    SCOPED_TRACE(c.titulo);
-    Grava(c.antes);
-    EXPECT_EQ(IniGravaTexto("S", c.chave, c.valor, arquivo.c_str()), 1);
-    EXPECT_EQ(Conteudo(), c.depois);
-    EXPECT_EQ(Le("S", c.chave), c.lido);
-  }
+  ConfereEscritas(casos);
 }
