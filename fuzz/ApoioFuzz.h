@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
@@ -49,6 +50,12 @@ class Leitor {
   size_t p_ = 0;
 };
 
+// `s` up to its first NUL: a text as a C caller would pass it.
+inline std::string AteNul(std::string s) {
+  s.erase(std::find(s.begin(), s.end(), '\0'), s.end());
+  return s;
+}
+
 // A caller's output buffer of exactly `tamanho` bytes on the heap, filled with
 // a non-zero pattern, so that a write or a read past its end hits the
 // sanitizer's red zone and a missing terminator shows.
@@ -67,6 +74,16 @@ class BufferSujo {
   std::unique_ptr<char[]> buf_;
   size_t n_;
   uint8_t padrao_;
+};
+
+// A caller's text argument: `s` and its terminator in a heap block of exactly
+// that size, plus `folga` bytes of room for routines that write in place.
+struct TextoC {
+  explicit TextoC(const std::string& s, size_t folga = 0) : b(s.size() + 1 + folga) {
+    std::memcpy(b.p(), s.c_str(), s.size() + 1);
+  }
+  char* c() { return b.p(); }
+  BufferSujo b;
 };
 
 // A private folder, created once per process and made the working directory

@@ -7,23 +7,12 @@
 #include "support/FuncoesString.h"
 #include "support/FuncoesArquivo.h"
 
+using fuzz::AteNul;
 using fuzz::BufferSujo;
 using fuzz::Leitor;
+using fuzz::TextoC;
 
 namespace {
-
-std::string AteNul(std::string s) {
-  s.erase(std::find(s.begin(), s.end(), '\0'), s.end());
-  return s;
-}
-
-// A text in a heap block of exactly its size (terminator included).
-struct Texto {
-  explicit Texto(const std::string& s, size_t folga = 0) : b(s.size() + 1 + folga) {
-    std::memcpy(b.p(), s.c_str(), s.size() + 1);
-  }
-  BufferSujo b;
-};
 
 bool CodigoParam(int r) { return r == PARAM_OK || r == PARAM_ERRO || r == PARAM_NAO_ACHOU || r == PARAM_SEM_MEMORIA; }
 
@@ -41,7 +30,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* dados, size_t tamanho) {
 
   // Tokens off a line, until the line is used up.
   {
-    Texto linha(texto);
+    TextoC linha(texto);
     for (int i = 0; i < 64 && linha.b.p()[0] != '\0'; ++i) {
       BufferSujo token(cap);
       const size_t antes = std::strlen(linha.b.p());
@@ -88,7 +77,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* dados, size_t tamanho) {
   // In-place change in a buffer of the text's size plus a little room.
   {
     const size_t folga = cap % 17;
-    Texto t(texto, folga);
+    TextoC t(texto, folga);
     const size_t capTexto = texto.size() + 1 + folga;
     const int r = ParamAlteraValor(t.b.p(), capTexto, (modo & 4) ? cabecalho.c_str() : nullptr, modo >> 6,
                                    chave.c_str(), novo.c_str());

@@ -15,9 +15,11 @@
 #include "pinpad/pinpad.h"
 #include "state/LibState.h"
 
+using fuzz::AteNul;
 using fuzz::BufferSujo;
 using fuzz::CodigoValido;
 using fuzz::Leitor;
+using fuzz::TextoC;
 
 namespace {
 
@@ -52,18 +54,6 @@ int32_t Consulta(F f) {
   return fuzz::Consulta(f, true);
 }
 
-std::string AteNul(std::string s) {
-  s.erase(std::find(s.begin(), s.end(), '\0'), s.end());
-  return s;
-}
-
-// A text argument of the caller in a heap block of exactly its size.
-struct Arg {
-  explicit Arg(const std::string& s) : b(s.size() + 1) { std::memcpy(b.p(), s.c_str(), s.size() + 1); }
-  const char* c() { return b.p(); }
-  BufferSujo b;
-};
-
 std::string Hex(const std::string& b) {
   static const char d[] = "0123456789ABCDEF";
   std::string h;
@@ -94,12 +84,12 @@ void Opera(uint8_t op, Leitor& l) {
       BufferSujo saida(256);
       std::string i = AteNul(l.Texto(2));
       i.resize(2, '0');
-      Arg indice(i);
+      TextoC indice(i);
       FUZZ_EXIGE(CodigoValido(PP_GetInfo(indice.c(), saida.p())));
       break;
     }
     case 1: {
-      Arg e("0001" + std::string(36, '0'));
+      TextoC e("0001" + std::string(36, '0'));
       if (PP_StartGetCard(nullptr, e.c()) != PPCOMP_OK) break;
       BufferSujo saida(512), seg(8);
       const int32_t r = Consulta([&] { return PP_GetCard(saida.p(), seg.p(), msg.p()); });
@@ -107,14 +97,14 @@ void Opera(uint8_t op, Leitor& l) {
       break;
     }
     case 2: {
-      Arg e("102" + std::string(32, '0') + "16" + "5413330089010434" + "   " + "0");
+      TextoC e("102" + std::string(32, '0') + "16" + "5413330089010434" + "   " + "0");
       if (PP_StartGetPIN(e.c()) != PPCOMP_OK) break;
       BufferSujo saida(36);
       Consulta([&] { return PP_GetPIN(saida.p(), msg.p()); });
       break;
     }
     case 3: {
-      Arg e("011");
+      TextoC e("011");
       if (PP_StartCheckEvent(e.c()) != PPCOMP_OK) break;
       BufferSujo saida(225);
       Consulta([&] { return PP_CheckEvent(saida.p()); });
@@ -127,17 +117,17 @@ void Opera(uint8_t op, Leitor& l) {
       cab.resize(2, '0');
       std::string dados = cab + ComContagem(l.Pedaco());
       if (cab[1] == '3') dados += std::string(33, '0');
-      Arg e(dados);
+      TextoC e(dados);
       BufferSujo saida(TamRespostaChip);
       FUZZ_EXIGE(CodigoValido(PP_ChipDirect(e.c(), saida.p())));
       break;
     }
     case 5: {
-      Arg e(std::string(83, '0') + "000");
-      Arg tags(ListaTags(l));
+      TextoC e(std::string(83, '0') + "000");
+      TextoC tags(ListaTags(l));
       const std::string bytesOpt = l.Texto(l.Byte() % 64);
       const std::string opt = bytesOpt.empty() ? "" : ComContagem(bytesOpt);
-      Arg tagsOpt(opt);
+      TextoC tagsOpt(opt);
       if (PP_StartGoOnChip(e.c(), tags.c(), opt.empty() ? nullptr : tagsOpt.c()) != PPCOMP_OK) break;
       BufferSujo saida(TamRespostaChip);
       Consulta([&] { return PP_GoOnChip(saida.p(), msg.p()); });
@@ -147,39 +137,39 @@ void Opera(uint8_t op, Leitor& l) {
       // "xxxx", then two blocks with their counts.
       std::string cab = AteNul(l.Texto(4));
       cab.resize(4, '0');
-      Arg e(cab + ComContagem(l.Pedaco()) + ComContagem(l.Pedaco()));
-      Arg tags(ListaTags(l));
+      TextoC e(cab + ComContagem(l.Pedaco()) + ComContagem(l.Pedaco()));
+      TextoC tags(ListaTags(l));
       BufferSujo saida(TamRespostaChip);
       FUZZ_EXIGE(CodigoValido(PP_FinishChip(e.c(), tags.c(), saida.p())));
       break;
     }
     case 7: {
-      Arg e("00");
+      TextoC e("00");
       BufferSujo saida(10);
       FUZZ_EXIGE(CodigoValido(PP_GetTimeStamp(e.c(), saida.p())));
       break;
     }
     case 8: {
-      Arg e("00003ABC");
+      TextoC e("00003ABC");
       if (PP_StartGenericCmd(e.c()) != PPCOMP_OK) break;
       BufferSujo saida(1000);
       Consulta([&] { return PP_GenericCmd(saida.p(), msg.p()); });
       break;
     }
     case 9: {
-      Arg e("000");
+      TextoC e("000");
       BufferSujo saida(256);
       FUZZ_EXIGE(CodigoValido(PP_GetDUKPT(e.c(), saida.p())));
       break;
     }
     case 10: {
-      Arg e("102" + std::string(48, '0'));
+      TextoC e("102" + std::string(48, '0'));
       BufferSujo saida(16);
       FUZZ_EXIGE(CodigoValido(PP_EncryptBuffer(e.c(), saida.p())));
       break;
     }
     case 11: {
-      Arg e("RETIRE O CARTAO");
+      TextoC e("RETIRE O CARTAO");
       if (PP_StartRemoveCard(e.c()) != PPCOMP_OK) break;
       Consulta([&] { return PP_RemoveCard(msg.p()); });
       break;
@@ -190,13 +180,13 @@ void Opera(uint8_t op, Leitor& l) {
       break;
     }
     case 13: {
-      Arg e(std::string("2").append(262, '0'));
+      TextoC e(std::string("2").append(262, '0'));
       BufferSujo saida(264);
       FUZZ_EXIGE(CodigoValido(PP_DefineWKPAN(e.c(), saida.p())));
       break;
     }
     default: {
-      Arg porta("fuzz");
+      TextoC porta("fuzz");
       FUZZ_EXIGE(CodigoValido(PP_Open(porta.c())));
       break;
     }
@@ -254,7 +244,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* dados, size_t tamanho) {
     DefineChavesCripto("0123456789ABCDEF", "FEDCBA9876543210", "89ABCDEF01234567");
     DefineFuncoesHost(fuzz::HostRecebe, fuzz::HostComando);
     fuzz::LinhaInicia("", modo);
-    Arg porta("fuzz");
+    TextoC porta("fuzz");
     (void)PP_Open(porta.c());
   } else {
     fuzz::LinhaInicia(l.Resto(), modo, 1 + (modo >> 4));

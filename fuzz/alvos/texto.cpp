@@ -5,15 +5,11 @@
 #include "fuzz/ApoioFuzz.h"
 #include "support/FuncoesString.h"
 
+using fuzz::AteNul;
 using fuzz::BufferSujo;
 using fuzz::Leitor;
 
 namespace {
-
-std::string AteNul(std::string s) {
-  s.erase(std::find(s.begin(), s.end(), '\0'), s.end());
-  return s;
-}
 
 // The text in a heap block of its size plus `folga` bytes; returns the capacity.
 size_t Copia(BufferSujo& b, const std::string& s) {
