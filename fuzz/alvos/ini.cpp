@@ -10,6 +10,7 @@
 #include "fuzz/ApoioFuzz.h"
 #include "support/ArquivoIni.h"
 
+using fuzz::AteNul;
 using fuzz::BufferSujo;
 using fuzz::Leitor;
 
@@ -17,11 +18,6 @@ namespace {
 
 // A text argument from the input: null, or the bytes up to the first NUL.
 const char* Arg(const std::string& s, bool nulo) { return nulo ? nullptr : s.c_str(); }
-
-std::string AteNul(std::string s) {
-  s.erase(std::find(s.begin(), s.end(), '\0'), s.end());
-  return s;
-}
 
 // What the reader makes of a value: tabs dropped, blanks trimmed.
 std::string ComoLido(std::string v) {

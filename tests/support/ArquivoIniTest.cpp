@@ -172,6 +172,12 @@ TEST_F(Ini, WritePastTheSizeLimitIsRefused) {
   EXPECT_EQ(IniGravaTexto("A", "n", std::string(100, 'w').c_str(), arquivo.c_str()), 0);
   EXPECT_EQ(Conteudo(), grande);
   EXPECT_EQ(IniGravaTexto("A", "n", "w", arquivo.c_str()), 1);  // 4006 + 4 + 3 + 2 fits
+  // The rewrite indents every key: a file under the limit can grow past it.
+  std::string rente = "[A]\n";
+  while (rente.size() < 3000) rente += "a=1\n";
+  Grava(rente);
+  EXPECT_EQ(IniGravaTexto("A", "b", "2", arquivo.c_str()), 0);
+  EXPECT_TRUE(Conteudo() == rente) << "the refused write changed the file";
   EXPECT_EQ(IniGravaTexto(std::string(INI_TAM_SECAO + 1, 's').c_str(), "k", "v", arquivo.c_str()), 0);
   EXPECT_EQ(IniGravaTexto("A", "k", std::string(INI_TAM_LINHA, 'v').c_str(), arquivo.c_str()), 0);
   EXPECT_EQ(IniGravaTexto("A", "k", "v", dir.arquivo("sem/dir/x.ini").c_str()), 0);
