@@ -39,8 +39,8 @@ foreach(_dir LIBDIR INCLUDEDIR)
   endif()
 endforeach()
 # What libpinpad.a needs besides itself: the loader (EMV library), threads
-# (trace lock) and the C++ runtime its objects were compiled against.
-set(PC_LIBS_PRIVATE "-ldl -lpthread -lstdc++ -lm")
+# (trace lock); nothing from the C++ runtime.
+set(PC_LIBS_PRIVATE "-ldl -lpthread")
 set(PC_PREFIXO "@PC_PREFIXO@")
 configure_file(${PROJECT_SOURCE_DIR}/cmake/pinpad.pc.in ${PROJECT_BINARY_DIR}/pinpad.pc.in @ONLY)
 install(CODE "

@@ -5,8 +5,8 @@
 #include <strings.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
-#include <new>
 
 #include "pinpad/Comandos.h"
 #include "pinpad/LibEMV.h"
@@ -135,7 +135,7 @@ int32_t ConfiguraTracePinPad(const char* loja, const char* terminal, int32_t usa
   constexpr char Prefixo[] = "ChaveTrace=";
   size_t tamChave = std::strlen(api.ChaveTrace);
   size_t tamOpcoes = opcoes ? std::strlen(opcoes) : 0;
-  char* parametros = new (std::nothrow) char[sizeof Prefixo + tamChave + 1 + tamOpcoes + 1]();
+  char* parametros = static_cast<char*>(std::calloc(sizeof Prefixo + tamChave + 1 + tamOpcoes + 1, 1));
   if (parametros) {
     char* p = parametros;
     if (tamChave) {
@@ -149,7 +149,7 @@ int32_t ConfiguraTracePinPad(const char* loja, const char* terminal, int32_t usa
   }
   api.TraceLib = TraceAbre(TipoRegistroTraceLib, diretorio, arquivo, api.IdLoja, api.IdTerminal, api.HabilitaTrace,
                            parametros ? parametros : "");
-  delete[] parametros;
+  std::free(parametros);
 
   TraceIdentificacaoLib();
   ConfiguraTerminalLibEMV(api.IdLoja, api.IdTerminal, usaLojaTerminal, valor, opcoes);

@@ -28,6 +28,13 @@ bool IguaisSemCaixa(std::string_view a, std::string_view b) {
   return a.size() == b.size() && StrComparaSemCaixaN(a.data(), b.data(), a.size()) == 0;
 }
 
+// s[pos, pos + n), cut at the end of `s`: substr without its exception, so
+// that the library needs nothing from the C++ runtime.
+std::string_view Trecho(std::string_view s, size_t pos, size_t n = std::string_view::npos) {
+  if (pos > s.size()) pos = s.size();
+  return std::string_view(s.data() + pos, n < s.size() - pos ? n : s.size() - pos);
+}
+
 std::string_view Apara(std::string_view s) {
   while (!s.empty() && s.front() == ' ') s.remove_prefix(1);
   while (!s.empty() && s.back() == ' ') s.remove_suffix(1);
@@ -62,7 +69,7 @@ class Linhas {
     }
     if (p_ < fim_) ++p_;  // one line end; a CR LF pair or blank lines give empty lines
     std::string_view s = Apara(std::string_view(linha_, n));
-    if (s.size() > static_cast<size_t>(INI_TAM_LINHA)) s = Apara(s.substr(0, INI_TAM_LINHA));
+    if (s.size() > static_cast<size_t>(INI_TAM_LINHA)) s = Apara(Trecho(s, 0, INI_TAM_LINHA));
     *linha = s;
     return true;
   }
@@ -75,7 +82,7 @@ class Linhas {
 
 bool EhCabecalhoDe(std::string_view linha, std::string_view secao) {
   return secao.size() <= static_cast<size_t>(INI_TAM_SECAO) && linha.size() == secao.size() + 2 &&
-         linha.front() == '[' && linha.back() == ']' && IguaisSemCaixa(linha.substr(1, secao.size()), secao);
+         linha.front() == '[' && linha.back() == ']' && IguaisSemCaixa(Trecho(linha, 1, secao.size()), secao);
 }
 
 // Copies `s` cut to tamanho - 1, and at a NUL inside it, and terminated;
@@ -138,8 +145,8 @@ Busca Procura(const char* secao, const char* chave, const char* arquivo, std::st
       if (linha.empty()) continue;
       if (secao == nullptr) {
         if (linha.front() == '[') {
-          std::string_view nome = linha.substr(1);
-          nome = nome.substr(0, nome.find(']'));
+          std::string_view nome = Trecho(linha, 1);
+          nome = Trecho(nome, 0, nome.find(']'));
           nomes->Inclui(nome);
         }
         continue;
@@ -153,10 +160,10 @@ Busca Procura(const char* secao, const char* chave, const char* arquivo, std::st
       size_t igual = linha.find('=');
       if (igual == std::string_view::npos) continue;
       if (chave == nullptr) {
-        nomes->Inclui(linha.substr(0, igual));
-      } else if (IguaisSemCaixa(Apara(linha.substr(0, igual)), chaveAparada)) {
+        nomes->Inclui(Trecho(linha, 0, igual));
+      } else if (IguaisSemCaixa(Apara(Trecho(linha, 0, igual)), chaveAparada)) {
         // The value points into `linhas`' buffer: copy it out before freeing.
-        std::string_view v = Apara(linha.substr(igual + 1));
+        std::string_view v = Apara(Trecho(linha, igual + 1));
         memmove(dados, v.data(), v.size());
         *valor = std::string_view(dados, v.size());
         r = Busca::Achou;
@@ -348,9 +355,9 @@ int IniGravaTexto(const char* secao, const char* chave, const char* valor, const
       continue;
     }
     size_t igual = linha.find('=');
-    if (igual != std::string_view::npos && IguaisSemCaixa(Apara(linha.substr(0, igual)), chaveAparada)) {
+    if (igual != std::string_view::npos && IguaisSemCaixa(Apara(Trecho(linha, 0, igual)), chaveAparada)) {
       feito = true;
-      if (valor != nullptr) saida.Par(Apara(linha.substr(0, igual)), valor);
+      if (valor != nullptr) saida.Par(Apara(Trecho(linha, 0, igual)), valor);
       continue;
     }
     saida.Linha(linha);

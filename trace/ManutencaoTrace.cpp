@@ -8,8 +8,8 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <cstdlib>
 #include <ctime>
-#include <string>
 
 #include "state/LibState.h"
 #include "support/FuncoesArquivo.h"
@@ -22,14 +22,26 @@ namespace {
 
 const char kNaoIdentificado[] = "Nao identificado";
 
-// Name of a user id, "Nao identificado" when it has none.
-std::string NomeUsuario(uid_t uid) {
+// Name of a user id, "Nao identificado" when it has none; `nome` holds at
+// least kTamNomeUsuario bytes.
+constexpr size_t kTamNomeUsuario = 256;
+const char* NomeUsuario(uid_t uid, char* nome) {
   char buffer[1024];
   passwd pw;
   passwd* resultado = nullptr;
+  const char* origem = kNaoIdentificado;
   if (getpwuid_r(uid, &pw, buffer, sizeof buffer, &resultado) == 0 && resultado != nullptr && pw.pw_name)
-    return pw.pw_name;
-  return kNaoIdentificado;
+    origem = pw.pw_name;
+  std::snprintf(nome, kTamNomeUsuario, "%s", origem);
+  return nome;
+}
+
+// `diretorio` "/" `nome` in a block of its size (free it), or null.
+char* JuntaCaminho(const char* diretorio, const char* nome) {
+  const size_t n = std::strlen(diretorio) + 1 + std::strlen(nome) + 1;
+  char* caminho = static_cast<char*>(std::malloc(n));
+  if (caminho != nullptr) std::snprintf(caminho, n, "%s/%s", diretorio, nome);
+  return caminho;
 }
 
 const char* NomeTipoArquivo(mode_t modo) {
@@ -62,7 +74,8 @@ void TraceErroSistema(const char* buffer) {
   char mensagem[256];
   const char* textoErro = strerror_r(erro, mensagem, sizeof mensagem);
   const uid_t uid = getuid();
-  const std::string usuario = NomeUsuario(uid);
+  char usuario[kTamNomeUsuario];
+  NomeUsuario(uid, usuario);
   // Cut to what a record can hold.
   char texto[TAM_MAXIMO_VALOR_TRACE];
   int n = std::snprintf(texto, sizeof texto, "\n  LE: %d - %s\n", erro, textoErro);
@@ -70,25 +83,35 @@ void TraceErroSistema(const char* buffer) {
     n += std::snprintf(texto + n, sizeof texto - static_cast<size_t>(n), "  BU: %s\n", buffer);
   if (n >= 0 && static_cast<size_t>(n) < sizeof texto)
     std::snprintf(texto + n, sizeof texto - static_cast<size_t>(n), "  UN: %d - %s\n", static_cast<int>(uid),
-                  usuario.c_str());
+                  usuario);
   TraceTexto("ErroSistema", "Erro", texto);
 }
 
 void TracePermissoes(const char* caminho) {
   if (caminho == nullptr) return;
-  const std::string completo = std::string(caminho) + "/";
-  for (size_t i = 1; i < completo.size(); ++i) {
-    if (completo[i] != '/') continue;
-    const std::string prefixo = completo.substr(0, i);
+  // Every folder on the way and the path itself: each prefix ending before a
+  // '/' (the first character excepted), then the whole path.
+  const size_t tamanho = std::strlen(caminho);
+  char* prefixo = static_cast<char*>(std::malloc(tamanho + 1));
+  if (prefixo == nullptr) return;
+  std::memcpy(prefixo, caminho, tamanho + 1);
+  char usuario[kTamNomeUsuario];
+  for (size_t i = 1; i <= tamanho; ++i) {
+    if (i < tamanho && prefixo[i] != '/') continue;
+    const char fim = prefixo[i];
+    prefixo[i] = '\0';
     struct stat st;
-    if (stat(prefixo.c_str(), &st) != 0) continue;
-    TraceBinario("Prm", prefixo.c_str(), &st, sizeof st);
-    char descricao[TAM_MAXIMO_VALOR_TRACE];
-    std::snprintf(descricao, sizeof descricao, "\n  FN: %s\n  FT: %s\n  PE: %4.4o\n  FS: %ld\n  UN: %d - %s\n",
-                  prefixo.c_str(), NomeTipoArquivo(st.st_mode), static_cast<unsigned>(st.st_mode & 0xFFF),
-                  static_cast<long>(st.st_size), static_cast<int>(st.st_uid), NomeUsuario(st.st_uid).c_str());
-    TraceTexto("Prm", "Permissao", descricao);
+    if (stat(prefixo, &st) == 0) {
+      TraceBinario("Prm", prefixo, &st, sizeof st);
+      char descricao[TAM_MAXIMO_VALOR_TRACE];
+      std::snprintf(descricao, sizeof descricao, "\n  FN: %s\n  FT: %s\n  PE: %4.4o\n  FS: %ld\n  UN: %d - %s\n",
+                    prefixo, NomeTipoArquivo(st.st_mode), static_cast<unsigned>(st.st_mode & 0xFFF),
+                    static_cast<long>(st.st_size), static_cast<int>(st.st_uid), NomeUsuario(st.st_uid, usuario));
+      TraceTexto("Prm", "Permissao", descricao);
+    }
+    prefixo[i] = fim;
   }
+  std::free(prefixo);
 }
 
 namespace {
@@ -166,9 +189,11 @@ int32_t traceExcluiArquivosDaLista(TraceCtx* ctx, Lista* lista, int32_t manter) 
   if (ctx == nullptr || lista == nullptr || manter < 0) return -1;
   int32_t remover = ListaQuantidade(lista) - manter;
   for (void* v = ListaPrimeiro(lista); v != nullptr && remover > 0; v = ListaProximo(lista), --remover) {
-    const std::string caminho = std::string(ctx->diretorio) + "/" + static_cast<const char*>(v);
-    ArquivoRemove(caminho.c_str());
-    TraceTextoCtx(ctx, "traceExcluiArquivosDaLista", "Arquivo", caminho.c_str());
+    char* caminho = JuntaCaminho(ctx->diretorio, static_cast<const char*>(v));
+    if (caminho == nullptr) return -1;
+    ArquivoRemove(caminho);
+    TraceTextoCtx(ctx, "traceExcluiArquivosDaLista", "Arquivo", caminho);
+    std::free(caminho);
   }
   return 0;
 }

@@ -3,8 +3,8 @@
 #include <strings.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
-#include <string>
 
 #include "state/LibState.h"
 #include "support/FuncoesArquivo.h"
@@ -117,23 +117,35 @@ void TraceParametrosAdicionais(const char* tag, const char* texto) {
   // A private copy with every value of the key replaced by a run of '*' of
   // fixed length, so that neither the number nor its length is traced. A
   // value runs to the next ',' outside quotes, or to the end of its section.
-  std::string copia;
-  copia.reserve(std::strlen(texto) + 16);
-  const char* p = texto;
-  while (igual != nullptr) {
-    copia.append(p, static_cast<size_t>(igual + 1 - p));
-    const char* v = igual + 1;
-    char aspas = 0;
-    while (*v != '\0' && std::strncmp(v, kSeparadorSecao, 3) != 0 && (aspas != 0 || *v != ',')) {
-      if (aspas == 0 && (*v == '"' || *v == '\'')) aspas = *v;
-      else if (*v == aspas) aspas = 0;
-      ++v;
+  // Two passes over the same walk: the first counts, the second writes.
+  char* copia = nullptr;
+  size_t tamanho = 0;
+  auto poe = [&](const char* de, size_t n) {
+    if (copia != nullptr) std::memcpy(copia + tamanho, de, n);
+    tamanho += n;
+  };
+  static constexpr char kMascara[] = "****************";
+  for (int passo = 0; passo < 2; ++passo) {
+    tamanho = 0;
+    const char* p = texto;
+    for (const char* i = igual; i != nullptr; i = IgualDoNumeroDoCartao(p)) {
+      poe(p, static_cast<size_t>(i + 1 - p));
+      const char* v = i + 1;
+      char aspas = 0;
+      while (*v != '\0' && std::strncmp(v, kSeparadorSecao, 3) != 0 && (aspas != 0 || *v != ',')) {
+        if (aspas == 0 && (*v == '"' || *v == '\'')) aspas = *v;
+        else if (*v == aspas) aspas = 0;
+        ++v;
+      }
+      poe(kMascara, sizeof kMascara - 1);
+      p = v;
     }
-    copia.append(16, '*');
-    p = v;
-    igual = IgualDoNumeroDoCartao(p);
+    poe(p, std::strlen(p) + 1);
+    if (copia != nullptr) break;
+    copia = static_cast<char*>(std::malloc(tamanho));
+    if (copia == nullptr) return;  // never the text in clear
   }
-  copia.append(p);
-  TraceTexto(tag, "pParamAdic", copia.c_str());
-  LimpaSegura(copia.data(), copia.size());
+  TraceTexto(tag, "pParamAdic", copia);
+  LimpaSegura(copia, tamanho);
+  std::free(copia);
 }

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The shared library exports exactly the functions its public headers mark
-# PP_EXPORT, and carries the SONAME of major version 4.
+# PP_EXPORT, carries the SONAME of major version 4, and needs nothing from the
+# C++ runtime (a C application that loads it does not load libstdc++).
 set -euo pipefail
 biblioteca=$1
 shift
@@ -21,4 +22,10 @@ if [ "$soname" != "libpinpad.so.4" ]; then
   echo "SONAME is '$soname', expected libpinpad.so.4"
   exit 1
 fi
-echo "$(echo "$esperados" | wc -l) symbols exported, SONAME $soname"
+runtime=$(readelf -d "$biblioteca" | sed -nE 's/.*\(NEEDED\).*\[(.*)\]/\1/p' | grep -E '^lib(stdc\+\+|gcc_s)\.' || true)
+if [ -n "$runtime" ]; then
+  echo "the library needs the C++ runtime: $runtime"
+  nm -D --undefined-only "$biblioteca" | grep -E 'GLIBCXX|CXXABI|GCC_' || true
+  exit 1
+fi
+echo "$(echo "$esperados" | wc -l) symbols exported, SONAME $soname, no C++ runtime needed"
