@@ -374,8 +374,8 @@ int IniGravaTexto(const char* secao, const char* chave, const char* valor, const
   // The rewrite indents keys and separates sections: a file under the limit
   // may grow past it, and such a write is refused like any other.
   int r = 0;
-  if (!saida.Cheia() && saida.Tamanho() <= static_cast<size_t>(INI_TAM_ARQUIVO) && fseek(f, 0, SEEK_SET) == 0 && fwrite(novo, 1, saida.Tamanho(), f) == saida.Tamanho() &&
-      fflush(f) == 0 && ftruncate(fileno(f), static_cast<off_t>(saida.Tamanho())) == 0)
+  if (!saida.Cheia() && saida.Tamanho() <= static_cast<size_t>(INI_TAM_ARQUIVO) && fseek(f, 0, SEEK_SET) == 0 &&
+      fwrite(novo, 1, saida.Tamanho(), f) == saida.Tamanho() && fflush(f) == 0 && ftruncate(fileno(f), static_cast<off_t>(saida.Tamanho())) == 0)
     r = 1;
   fclose(f);
   Libera(linhas, __FILE__, __LINE__);

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstring>
 #include <cstdlib>
@@ -36,13 +37,6 @@ const char* NomeUsuario(uid_t uid, char* nome) {
   return nome;
 }
 
-// `diretorio` "/" `nome` in a block of its size (free it), or null.
-char* JuntaCaminho(const char* diretorio, const char* nome) {
-  const size_t n = std::strlen(diretorio) + 1 + std::strlen(nome) + 1;
-  char* caminho = static_cast<char*>(std::malloc(n));
-  if (caminho != nullptr) std::snprintf(caminho, n, "%s/%s", diretorio, nome);
-  return caminho;
-}
 
 const char* NomeTipoArquivo(mode_t modo) {
   if (modo & 0x4000) return "Diretorio";
@@ -189,11 +183,12 @@ int32_t traceExcluiArquivosDaLista(TraceCtx* ctx, Lista* lista, int32_t manter) 
   if (ctx == nullptr || lista == nullptr || manter < 0) return -1;
   int32_t remover = ListaQuantidade(lista) - manter;
   for (void* v = ListaPrimeiro(lista); v != nullptr && remover > 0; v = ListaProximo(lista), --remover) {
-    char* caminho = JuntaCaminho(ctx->diretorio, static_cast<const char*>(v));
-    if (caminho == nullptr) return -1;
+    char caminho[sizeof ctx->diretorio + 1 + NAME_MAX + 1];
+    std::snprintf(caminho, sizeof caminho, "%s", ctx->diretorio);
+    // A name too long for the buffer is longer than any file name.
+    if (MontaCaminho(caminho, sizeof caminho, static_cast<const char*>(v)) == nullptr) continue;
     ArquivoRemove(caminho);
     TraceTextoCtx(ctx, "traceExcluiArquivosDaLista", "Arquivo", caminho);
-    std::free(caminho);
   }
   return 0;
 }
