@@ -14,6 +14,7 @@
 
 #include "pinpad/pinpad.h"
 #include "tool/TextoRetorno.h"
+#include "tool/Visor.h"
 
 namespace {
 
@@ -28,11 +29,6 @@ constexpr char VersaoLimite[] = "1.07";  // pinpads from this version on are cer
 constexpr char ChaveTrabalho[] = "3F9A0C5E71B2D84A6E0F19C3B7D25A48";
 constexpr char BlocoDados[] = "1122334455667788";
 constexpr char CriptogramaEsperado[] = "2CEFD8CF1F1CF0C6";
-
-constexpr char DisplayConfirma[] = "CONFIRMA TESTE  PINPAD?         ";
-constexpr char DisplayNaoSeAplica[] = " NAO SE APLICA   PRESS QQ TECLA ";
-constexpr char DisplayProcessando[] = " PROCESSANDO...                 ";
-constexpr char DisplayNaoOk[] = " M4120 NAO OK    PRESS QQ TECLA ";
 
 // Local time of the moment, "dd/mm/yyyy hh:mm:ss", in one static buffer that
 // every call overwrites.
@@ -132,7 +128,7 @@ int32_t TestaCriptografia(int tripleDes, int indice, const char* chave, const ch
 
   if (r == PPCOMP_OK) {
     Imprime("[%s] Resultado: PinPad COMPATIVEL com Veltrana M4120 com criptografia %s\n", DataHoraConsole(), nome);
-    std::snprintf(display, sizeof display, " M4120 (%s) OK PRESS QQ TECLA ", nome);
+    std::snprintf(display, sizeof display, DISPLAY_COMPATIVEL, nome);
   } else {
     Imprime("[%s] Erro %d - %s\n", DataHoraConsole(), r, TextoRetorno(static_cast<uint32_t>(r)));
     Imprime("[%s] Resultado: PinPad NAO COMPATIVEL com Veltrana M4120\n", DataHoraConsole());

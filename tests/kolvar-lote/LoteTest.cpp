@@ -43,6 +43,21 @@ TEST(LoteConsole, VereditoDasLinhasDoKolvar) {
        0,
        "COMPATIVEL 3DES"},
       {"refused", {ts + "Erro 11 - Parametro invalido passado a funcao.", ts + "Resultado: PinPad NAO COMPATIVEL com Veltrana M4120"}, 0, "NAO COMPATIVEL"},
+      // Kolvar prints NAO COMPATIVEL for any failed request: after a code that
+      // says the pinpad could not be talked to, whatever the exit status (the
+      // pinpad may answer the final key again), it is that error.
+      {"pinpad silent during encryption, back for the final key",
+       {ts + "Processando...", ts + "Processando...",
+        ts + "Erro 31 - pinpad provavelmente desconectado ou problemas com a interface serial.",
+        ts + "Resultado: PinPad NAO COMPATIVEL com Veltrana M4120", ts + "Finalize a operacao no pinpad"},
+       0,
+       "ERRO 31"},
+      {"answer time-out", {ts + "Erro 34 - Tempo esgotado ao esperar pela resposta do pinpad", ts + "Resultado: PinPad NAO COMPATIVEL com Veltrana M4120"}, 34, "ERRO 34"},
+      {"refusal after an earlier prompt error",
+       {ts + "Erro PP_GetKey (31) - pinpad provavelmente desconectado ou problemas com a interface serial.",
+        ts + "Erro 40 - Erro interno do pinpad.", ts + "Resultado: PinPad NAO COMPATIVEL com Veltrana M4120"},
+       0,
+       "NAO COMPATIVEL"},
       {"1.07", {ts + "Resultado: Teste nao se aplica. Pinpad (1.07) usado na homologacao Veltrana M4120."}, 13, "NAO SE APLICA"},
       {"cancel", {ts + "Teste cancelado pelo operador"}, 0, "CANCELADO"},
       {"open fails: the serial layer's stderr line has no time stamp",

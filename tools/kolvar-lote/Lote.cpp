@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "tool/Visor.h"
 #include "tools/pinpadctl/Json.h"
 
 namespace lote {
@@ -61,9 +62,18 @@ std::string Segundos(double s) {
   return t;
 }
 
+void MarcaFase(Porta& p, Fase f, double segundos) {
+  if (p.marcas.back().fase != f) p.marcas.push_back({f, segundos});
+}
+
 }  // namespace
 
-bool LinhaKolvar(Porta& p, std::string_view linha) {
+bool FalhaDeComunicacao(int codigo) {
+  // PPCOMP_PORTERR, PPCOMP_COMMERR, PPCOMP_RSPERR, PPCOMP_COMMTOUT
+  return codigo == 30 || codigo == 31 || codigo == 33 || codigo == 34;
+}
+
+bool LinhaKolvar(Porta& p, std::string_view linha, double segundos) {
   const std::string antes = p.estado;
   std::string_view t = SemCarimbo(linha);
   if (t.empty()) return false;
@@ -77,30 +87,46 @@ bool LinhaKolvar(Porta& p, std::string_view linha) {
     p.versao = bloco.size() > 60 ? std::string(bloco.substr(60, 4)) : std::string();
     p.serie = Campo(bloco, 80, 20);
     p.estado = "informacao lida";
+    MarcaFase(p, Fase::Informacao, segundos);
   } else if (Comeca(t, "Confirme a operacao no pinpad")) {
     p.estado = "aguardando o operador (confirmar)";
+    MarcaFase(p, Fase::Confirmacao, segundos);
+    p.visor.push_back(DisplayConfirma);
   } else if (Comeca(t, "Processando...")) {
     p.estado = "processando";
+    MarcaFase(p, Fase::Criptografia, segundos);
+    p.visor.push_back(DisplayProcessando);
   } else if (Comeca(t, "Resultado: PinPad COMPATIVEL com Veltrana M4120 com criptografia ")) {
-    if (p.compativel.empty()) p.compativel = Aparado(t.substr(t.rfind(' ') + 1));
+    const std::string nome = Aparado(t.substr(t.rfind(' ') + 1));
+    if (p.compativel.empty()) p.compativel = nome;
     p.estado = "COMPATIVEL " + p.compativel;
+    char texto[64];
+    std::snprintf(texto, sizeof texto, DISPLAY_COMPATIVEL, nome.c_str());
+    p.visor.push_back(texto);
   } else if (Comeca(t, "Resultado: PinPad NAO COMPATIVEL")) {
     p.naoCompativel = true;
+    if (p.erroResultado < 0) p.erroResultado = p.erroUltimo;
     p.estado = NaoCompativel;
+    p.visor.push_back(DisplayNaoOk);
   } else if (Comeca(t, "Resultado: Teste nao se aplica.")) {
     p.naoSeAplica = true;
     p.estado = "NAO SE APLICA";
+    p.visor.push_back(DisplayNaoSeAplica);
   } else if (Comeca(t, "Teste cancelado pelo operador")) {
     p.cancelado = true;
     p.estado = "cancelado pelo operador";
   } else if (Comeca(t, "Finalize a operacao no pinpad")) {
     p.estado += " - aguardando o operador (finalizar)";
+    MarcaFase(p, Fase::Finalizacao, segundos);
   } else if (Comeca(t, "Erro ")) {
     // "Erro N - text" or "Erro PP_Call (N) - text".
     std::string_view r = t.substr(5);
     if (auto par = r.find('('); par != std::string_view::npos && !r.empty() && !std::isdigit(static_cast<unsigned char>(r[0])))
       r = r.substr(par + 1);
-    if (p.erro < 0 && !r.empty() && std::isdigit(static_cast<unsigned char>(r[0]))) p.erro = std::atoi(std::string(r).c_str());
+    if (!r.empty() && std::isdigit(static_cast<unsigned char>(r[0]))) {
+      p.erroUltimo = std::atoi(std::string(r).c_str());
+      if (p.erro < 0) p.erro = p.erroUltimo;
+    }
     p.estado = "erro";
   }
   return p.estado != antes;
@@ -112,8 +138,14 @@ void Conclui(Porta& p, int status) {
     p.veredito = Repetida;
   } else if (p.naoTerminal) {
     p.veredito = NaoTerminal;
+  } else if (p.interrompida) {
+    p.veredito = Interrompido;
   } else if (!p.compativel.empty()) {
     p.veredito = std::string(Compativel) + " " + p.compativel;
+  } else if (p.naoCompativel && FalhaDeComunicacao(p.erroResultado)) {
+    // Kolvar prints NAO COMPATIVEL for any failed request; a pinpad that
+    // stopped answering did not refuse anything.
+    p.veredito = std::string(Erro) + " " + std::to_string(p.erroResultado);
   } else if (p.naoCompativel) {
     p.veredito = NaoCompativel;
   } else if (p.naoSeAplica) {

@@ -8,6 +8,19 @@
 
 namespace lote {
 
+// Where a port's time goes, as Kolvar's console lines mark it: the opening
+// lasts from Kolvar's start to the "PinPad:" line (the port opened and the
+// information block read), the information step from there to the first
+// prompt, the operator's confirmation from "Confirme" to "Processando", the
+// encryption from there to "Finalize", and the final confirmation from there
+// on (a second "Processando" starts another encryption step).
+enum class Fase { Abertura, Informacao, Confirmacao, Criptografia, Finalizacao };
+inline constexpr int NumFases = 5;
+struct Marca {
+  Fase fase;
+  double segundos;  // since Kolvar started
+};
+
 struct Porta {
   std::string porta;
   std::string arquivo;  // the console file's name inside the output folder
@@ -20,10 +33,15 @@ struct Porta {
   bool repetida = false;           // the same device was given before: not run
   bool naoTerminal = false;        // an existing path that cannot be a terminal: not run
   bool esgotada = false;           // killed at the time limit
+  bool interrompida = false;       // the bench was interrupted before this port's Kolvar ended
   // Seen in the console so far.
   std::string compativel;  // "3DES" or "DES" of the first COMPATIVEL line
   bool naoCompativel = false, naoSeAplica = false, cancelado = false;
   int erro = -1;  // code of the first "Erro" line
+  int erroUltimo = -1;  // code of the latest "Erro" line (the one a NAO COMPATIVEL line follows)
+  int erroResultado = -1;  // code of the "Erro" line just before the NAO COMPATIVEL line
+  std::vector<Marca> marcas = {{Fase::Abertura, 0}};  // phase changes, in order
+  std::vector<std::string> visor;  // texts Kolvar showed on the display, in order
 };
 
 // Verdicts.
@@ -36,10 +54,15 @@ inline constexpr char Repetida[] = "PORTA REPETIDA";
 inline constexpr char NaoTerminal[] = "NAO E TERMINAL";
 inline constexpr char TempoEsgotado[] = "TEMPO ESGOTADO";
 inline constexpr char Indefinido[] = "INDEFINIDO";
+inline constexpr char Interrompido[] = "INTERROMPIDO";
 
-// Takes one console line of Kolvar (without its end of line). Returns true when
-// the port's state changed.
-bool LinhaKolvar(Porta& p, std::string_view linha);
+// A code that says the pinpad could not be talked to (port, link, malformed
+// answer, time-out) rather than that it answered and refused.
+bool FalhaDeComunicacao(int codigo);
+
+// Takes one console line of Kolvar (without its end of line), read `segundos`
+// after Kolvar started. Returns true when the port's state changed.
+bool LinhaKolvar(Porta& p, std::string_view linha, double segundos = 0);
 
 // Sets the verdict once Kolvar ended with `status` (-1 when it was killed).
 void Conclui(Porta& p, int status);

@@ -6,10 +6,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <sys/sysmacros.h>
+
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <sstream>
 
 namespace pinpadctl {
 
@@ -32,7 +36,42 @@ std::string NomeUsuario() {
   return "$USER";
 }
 
+// Whether the device number belongs to a terminal driver of the kernel's
+// table (/proc/tty/drivers: name, node, major, minor or minor range, type).
+// True when the table cannot be read: the open that follows decides then.
+bool DeDriverDeTerminal(dev_t dispositivo) {
+  std::ifstream tabela("/proc/tty/drivers");
+  if (!tabela) return true;
+  const unsigned maior = major(dispositivo), menor = minor(dispositivo);
+  std::string linha;
+  bool lida = false;
+  while (std::getline(tabela, linha)) {
+    std::istringstream campos(linha);
+    std::string nome, no, menores;
+    unsigned m = 0;
+    if (!(campos >> nome >> no >> m >> menores)) continue;
+    lida = true;
+    unsigned de = 0, ate = 0;
+    const int n = std::sscanf(menores.c_str(), "%u-%u", &de, &ate);
+    if (n < 1) continue;
+    if (n == 1) ate = de;
+    if (m == maior && menor >= de && menor <= ate) return true;
+  }
+  return !lida;
+}
+
 }  // namespace
+
+int TipoDeDispositivo(const std::string& caminho, std::string* grupo) {
+  struct stat st {};
+  if (stat(caminho.c_str(), &st) != 0) return errno;
+  if (grupo) *grupo = NomeGrupo(st.st_gid);
+  if (S_ISDIR(st.st_mode)) return EISDIR;
+  // Only a character device of a terminal driver can be a terminal; anything
+  // else is refused here so that nothing is ever written into it.
+  if (!S_ISCHR(st.st_mode) || !DeDriverDeTerminal(st.st_rdev)) return ENOTTY;
+  return 0;
+}
 
 std::string CaminhoDispositivo(const std::string& porta) {
   if (SoDigitos(porta) && porta.size() < 6) {
@@ -81,19 +120,13 @@ std::string ExplicaErro(int erro, const std::string& caminho, const std::string&
 ExameDePorta ExaminaPorta(const std::string& porta) {
   ExameDePorta ex;
   const std::string caminho = CaminhoDispositivo(porta);
-  struct stat st {};
   auto falha = [&](int erro) {
     ex.ok = false;
     ex.erro = erro;
     ex.explicacao = ExplicaErro(erro, caminho, ex.grupo);
     return ex;
   };
-  if (stat(caminho.c_str(), &st) != 0) return falha(errno);
-  ex.grupo = NomeGrupo(st.st_gid);
-  if (S_ISDIR(st.st_mode)) return falha(EISDIR);
-  // Only a character device can be a terminal; a regular file or a pipe is
-  // refused here so that nothing is ever written into it.
-  if (!S_ISCHR(st.st_mode)) return falha(ENOTTY);
+  if (int tipo = TipoDeDispositivo(caminho, &ex.grupo); tipo != 0) return falha(tipo);
   int fd = open(caminho.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) return falha(errno);
   const bool terminal = isatty(fd) != 0;

@@ -16,6 +16,16 @@ struct ExameDePorta {
   std::string grupo;       // group that owns the device (for the permission hint)
 };
 
+// Whether `caminho` can be a terminal, judged without opening it (opening a
+// device may act on its own: a watchdog starts counting, a tape rewinds): 0
+// for a character device of one of the system's terminal drivers (or any
+// character device when the driver table cannot be read), EISDIR for a
+// folder, ENOTTY for anything else (a regular file, a pipe, a character
+// device of another driver such as /dev/null or /dev/zero), or the errno of
+// stat (ENOENT, EACCES, ...). The one check of both pinpadctl and kolvar-lote.
+// `grupo`, when given, receives the name of the group owning the path.
+int TipoDeDispositivo(const std::string& caminho, std::string* grupo = nullptr);
+
 // Checks that the path names a terminal that this user can open for reading
 // and writing, without handing it to the library: a regular file, a
 // directory or a non-terminal device is refused before any byte is written
