@@ -7,7 +7,6 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -25,13 +24,17 @@
 #include <vector>
 
 #include "tools/kolvar-lote/Lote.h"
-
-extern char** environ;
+#include "tools/kolvar-lote/Processos.h"
+#include "tools/kolvar-lote/Relatorio.h"
+#include "tools/kolvar-lote/Saidas.h"
+#include "tools/pinpadctl/Porta.h"
 
 namespace {
 
 using Relogio = std::chrono::steady_clock;
 constexpr int StatusUso = 255;
+constexpr int StatusGravacao = 2;  // a record or console file could not be written
+constexpr char VersaoLote[] = KOLVAR_LOTE_VERSAO;
 
 void Ajuda(FILE* f) {
   std::fprintf(f,
@@ -45,12 +48,15 @@ void Ajuda(FILE* f) {
                "                      kolvar-lote-AAAAMMDD-HHMMSS na pasta atual)\n"
                "  --json ARQUIVO      grava os resultados em JSON\n"
                "  --junit ARQUIVO     grava os resultados em JUnit XML (um caso por porta)\n"
+               "  --html ARQUIVO      grava um relatorio em HTML (uma pagina, para ler e imprimir)\n"
                "  --kolvar CAMINHO    o programa Kolvar (padrao: o que esta ao lado deste, depois o PATH)\n"
                "  --limite S          encerra o Kolvar de uma porta apos S segundos (padrao 600)\n"
                "  --aceita-nao-aplica conta \"NAO SE APLICA\" (versao 1.07 ou acima) como aprovado\n"
                "  --help              esta ajuda\n\n"
                "Status de saida: 0 quando todos os pinpads sao compativeis, 1 quando algum nao e (ou\n"
-               "nao pode ser testado), 255 para linha de comando invalida ou Kolvar nao encontrado.\n");
+               "nao pode ser testado), 2 quando um registro nao pode ser gravado, 130 ou 143 quando\n"
+               "interrompido por SIGINT ou SIGTERM, 255 para linha de comando invalida, Kolvar nao\n"
+               "encontrado ou saida que nao pode ser gravada.\n");
 }
 
 bool Executavel(const std::string& p) { return !p.empty() && access(p.c_str(), X_OK) == 0; }
@@ -100,40 +106,46 @@ bool CriaPastas(const std::string& caminho) {
   return stat(caminho.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-bool Grava(const std::string& caminho, const std::string& texto) {
-  FILE* f = std::fopen(caminho.c_str(), "wb");
-  if (!f) return false;
-  bool ok = std::fwrite(texto.data(), 1, texto.size(), f) == texto.size();
-  ok = std::fclose(f) == 0 && ok;
-  return ok;
-}
-
 // One running Kolvar.
 struct Execucao {
   pid_t pid = -1;
   int leitura = -1;   // Kolvar's standard output and error
   FILE* arquivo = nullptr;
+  bool arquivoFalhou = false;  // a write to the console file failed
   std::string pendente;  // an incomplete line
   Relogio::time_point inicio;
+  Relogio::time_point termo{};  // when SIGTERM was sent (epoch: not yet)
+  bool matou = false;           // SIGKILL was sent
   bool terminou = false;
 };
 
-pid_t Lanca(const std::string& kolvar, const std::string& porta, int escrita) {
-  std::vector<char*> argv = {const_cast<char*>(kolvar.c_str()), const_cast<char*>(porta.c_str()), nullptr};
-  posix_spawn_file_actions_t acoes;
-  posix_spawn_file_actions_init(&acoes);
-  posix_spawn_file_actions_addopen(&acoes, 0, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_adddup2(&acoes, escrita, 1);
-  posix_spawn_file_actions_adddup2(&acoes, escrita, 2);
-  pid_t pid = -1;
-  if (posix_spawn(&pid, kolvar.c_str(), &acoes, nullptr, argv.data(), environ) != 0) pid = -1;
-  posix_spawn_file_actions_destroy(&acoes);
-  return pid;
+// How long a Kolvar asked to stop (SIGTERM) has before it is killed. Kolvar
+// itself ends at once; this bounds a child that ignores the request.
+constexpr auto Graca = std::chrono::seconds(2);
+
+// Asks a Kolvar to stop; kills it when it is still there after the grace
+// period, or at once when `agora` is true.
+void Para(Execucao& e, Relogio::time_point t, bool agora) {
+  if (e.terminou || e.pid <= 0) return;
+  if (e.termo == Relogio::time_point{}) {
+    e.termo = t;
+    kill(e.pid, SIGTERM);
+  }
+  if (!e.matou && (agora || t - e.termo >= Graca)) {
+    e.matou = true;
+    kill(e.pid, SIGKILL);
+  }
+}
+
+void GravaConsole(Execucao& e, const char* dados, size_t n) {
+  if (!e.arquivo) return;
+  if (std::fwrite(dados, 1, n, e.arquivo) != n || std::fflush(e.arquivo) != 0) e.arquivoFalhou = true;
 }
 
 class Painel {
  public:
   Painel(std::vector<lote::Porta>& portas, bool terminal) : portas_(portas), terminal_(terminal) {}
+  bool Terminal() const { return terminal_; }
   // A port's state changed (or, on a terminal, time passed).
   void Mostra(size_t i, const std::vector<Execucao>& ex) {
     if (!terminal_) {
@@ -171,7 +183,7 @@ class Painel {
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::string pasta, arqJson, arqJunit, kolvar;
+  std::string pasta, arqJson, arqJunit, arqHtml, kolvar;
   double limite = 600;
   bool aceitaNaoAplica = false;
   std::vector<std::string> nomes;
@@ -195,6 +207,8 @@ int main(int argc, char** argv) {
       if (!valor(arqJson)) return StatusUso;
     } else if (a == "--junit") {
       if (!valor(arqJunit)) return StatusUso;
+    } else if (a == "--html") {
+      if (!valor(arqHtml)) return StatusUso;
     } else if (a == "--kolvar") {
       if (!valor(kolvar)) return StatusUso;
     } else if (a == "--aceita-nao-aplica") {
@@ -229,7 +243,7 @@ int main(int argc, char** argv) {
   const std::string inicio = Agora("%Y-%m-%dT%H:%M:%S");
   if (pasta.empty()) pasta = "kolvar-lote-" + Agora("%Y%m%d-%H%M%S");
   if (!CriaPastas(pasta)) {
-    std::fprintf(stderr, "kolvar-lote: nao foi possivel criar a pasta %s: %s\n", pasta.c_str(), std::strerror(errno));
+    std::fprintf(stderr, "kolvar-lote: nao foi possivel criar a pasta %s: %s; nenhuma porta foi testada\n", pasta.c_str(), std::strerror(errno));
     return StatusUso;
   }
   signal(SIGPIPE, SIG_IGN);
@@ -246,36 +260,61 @@ int main(int argc, char** argv) {
     std::string chave = realpath(nomes[i].c_str(), real) ? std::string(real) : nomes[i];
     for (size_t k = 0; k < reais.size(); ++k) p.repetida = p.repetida || reais[k] == chave;
     reais.push_back(chave);
-    // The library would write its frames into a regular file (or try to into
-    // a folder or pipe): such a path is reported, not handed to Kolvar. A path
-    // that does not exist goes to Kolvar, whose own error line is the record.
-    struct stat st {};
-    p.naoTerminal = stat(nomes[i].c_str(), &st) == 0 && !S_ISCHR(st.st_mode);
+    // The library would write its frames into a regular file or a device such
+    // as /dev/null (or try to, into a folder or pipe): such a path is reported,
+    // not handed to Kolvar. A path that does not exist or cannot be opened
+    // goes to Kolvar, whose own error line is the record.
+    const int tipo = pinpadctl::TipoDeDispositivo(nomes[i]);
+    p.naoTerminal = tipo == ENOTTY || tipo == EISDIR;
   }
 
+  // Every record must be writable before the first pinpad is touched.
+  std::vector<lote::Saida> registros = {{arqJson}, {arqJunit}, {arqHtml}};
+  for (auto& r : registros) {
+    if (!lote::AbreSaida(r)) {
+      std::fprintf(stderr, "kolvar-lote: nao e possivel gravar %s: %s; nenhuma porta foi testada\n", r.caminho.c_str(),
+                   std::strerror(errno));
+      return StatusUso;
+    }
+  }
+  for (size_t i = 0; i < portas.size(); ++i) {
+    const std::string arquivo = pasta + "/" + portas[i].arquivo;
+    ex[i].arquivo = std::fopen(arquivo.c_str(), "wbe");
+    if (!ex[i].arquivo) {
+      std::fprintf(stderr, "kolvar-lote: nao e possivel gravar na pasta %s (%s: %s); nenhuma porta foi testada\n",
+                   pasta.c_str(), arquivo.c_str(), std::strerror(errno));
+      return StatusUso;
+    }
+  }
+
+  const int sinais = lote::InstalaSinais();
+  if (sinais < 0) {
+    std::fprintf(stderr, "kolvar-lote: nao foi possivel tratar os sinais: %s\n", std::strerror(errno));
+    return StatusUso;
+  }
   Painel painel(portas, isatty(1) != 0);
   const auto comeco = Relogio::now();
   for (size_t i = 0; i < portas.size(); ++i) {
     auto& p = portas[i];
     auto& e = ex[i];
-    e.arquivo = std::fopen((pasta + "/" + p.arquivo).c_str(), "wb");
     if (p.repetida || p.naoTerminal) {
       p.console = p.repetida ? "kolvar-lote: porta repetida, o Kolvar nao foi executado\n"
                              : "kolvar-lote: o caminho existe mas nao e um dispositivo de terminal; o Kolvar nao foi "
                                "executado para nao escrever nele\n";
-      if (e.arquivo) std::fputs(p.console.c_str(), e.arquivo);
+      GravaConsole(e, p.console.data(), p.console.size());
       e.terminou = true;
       lote::Conclui(p, -1);
       continue;
     }
     int tubo[2];
-    if (pipe2(tubo, O_CLOEXEC) != 0) {
+    if (lote::SinalDeParada() || pipe2(tubo, O_CLOEXEC) != 0) {
+      p.interrompida = lote::SinalDeParada() != 0;
       e.terminou = true;
       lote::Conclui(p, -1);
       continue;
     }
     e.inicio = Relogio::now();
-    e.pid = Lanca(kolvar, p.porta, tubo[1]);
+    e.pid = lote::LancaFilho(kolvar, p.porta, tubo[1]);
     close(tubo[1]);
     if (e.pid < 0) {
       close(tubo[0]);
@@ -288,10 +327,33 @@ int main(int argc, char** argv) {
   }
   for (size_t i = 0; i < portas.size(); ++i) painel.Mostra(i, ex);
 
+  auto segundos = [](Relogio::time_point desde) {
+    return std::chrono::duration<double>(Relogio::now() - desde).count();
+  };
+  auto acrescenta = [&](size_t i, const char* buf, size_t n) {
+    auto& e = ex[i];
+    portas[i].console.append(buf, n);
+    GravaConsole(e, buf, n);
+    e.pendente.append(buf, n);
+    size_t fim;
+    while ((fim = e.pendente.find('\n')) != std::string::npos) {
+      std::string linha = e.pendente.substr(0, fim);
+      e.pendente.erase(0, fim + 1);
+      if (lote::LinhaKolvar(portas[i], linha, segundos(e.inicio))) painel.Mostra(i, ex);
+    }
+  };
   auto fechaLeitura = [&](size_t i) {
     auto& e = ex[i];
+    if (e.leitura < 0) return;
+    // What the child wrote before it ended is all in the pipe; whatever a
+    // descendant of it still holds open is not waited for.
+    fcntl(e.leitura, F_SETFL, O_NONBLOCK);
+    char buf[4096];
+    ssize_t lidos;
+    while ((lidos = read(e.leitura, buf, sizeof buf)) > 0 || (lidos < 0 && errno == EINTR))
+      if (lidos > 0) acrescenta(i, buf, static_cast<size_t>(lidos));
     if (!e.pendente.empty()) {
-      if (lote::LinhaKolvar(portas[i], e.pendente)) painel.Mostra(i, ex);
+      if (lote::LinhaKolvar(portas[i], e.pendente, segundos(e.inicio))) painel.Mostra(i, ex);
       e.pendente.clear();
     }
     close(e.leitura);
@@ -299,82 +361,107 @@ int main(int argc, char** argv) {
   };
 
   for (;;) {
-    std::vector<pollfd> fds;
-    std::vector<size_t> quem;
+    const auto agora = Relogio::now();
+    // SIGINT or SIGTERM: every Kolvar still running is stopped (a second
+    // signal kills them at once), then the records are written as usual.
+    const bool parando = lote::SinalDeParada() != 0;
     bool vivos = false;
-    for (size_t i = 0; i < ex.size(); ++i) {
-      if (ex[i].terminou) continue;
-      vivos = true;
-      if (ex[i].leitura >= 0) {
-        fds.push_back({ex[i].leitura, POLLIN, 0});
-        quem.push_back(i);
-      }
-    }
-    if (!vivos) break;
-    int n = poll(fds.data(), fds.size(), fds.empty() ? 5 : 100);
-    for (size_t k = 0; n > 0 && k < fds.size(); ++k) {
-      if (!(fds[k].revents & (POLLIN | POLLHUP | POLLERR))) continue;
-      const size_t i = quem[k];
-      auto& e = ex[i];
-      char buf[4096];
-      ssize_t lidos = read(e.leitura, buf, sizeof buf);
-      if (lidos <= 0) {
-        if (lidos < 0 && errno == EINTR) continue;
-        fechaLeitura(i);
-        continue;
-      }
-      portas[i].console.append(buf, static_cast<size_t>(lidos));
-      if (e.arquivo) {
-        std::fwrite(buf, 1, static_cast<size_t>(lidos), e.arquivo);
-        std::fflush(e.arquivo);
-      }
-      e.pendente.append(buf, static_cast<size_t>(lidos));
-      size_t fim;
-      while ((fim = e.pendente.find('\n')) != std::string::npos) {
-        std::string linha = e.pendente.substr(0, fim);
-        e.pendente.erase(0, fim + 1);
-        if (lote::LinhaKolvar(portas[i], linha)) painel.Mostra(i, ex);
-      }
-    }
-    // Reap the Kolvars that ended; stop those past the limit.
+    auto prazo = agora + (painel.Terminal() ? std::chrono::milliseconds(200) : std::chrono::milliseconds(1000));
     for (size_t i = 0; i < ex.size(); ++i) {
       auto& e = ex[i];
       if (e.terminou || e.pid <= 0) continue;
-      const double passados = std::chrono::duration<double>(Relogio::now() - e.inicio).count();
-      if (passados > limite && !portas[i].esgotada) {
+      if (parando && !portas[i].esgotada) portas[i].interrompida = true;
+      if (!portas[i].esgotada && !portas[i].interrompida &&
+          agora - e.inicio > std::chrono::duration<double>(limite)) {
         portas[i].esgotada = true;
-        kill(e.pid, SIGTERM);
       }
-      if (e.leitura >= 0) continue;  // its output first
-      // Kolvar closes its output as it exits: give it a few milliseconds
-      // rather than a whole round of the loop.
+      if (portas[i].esgotada || portas[i].interrompida) Para(e, agora, lote::SinaisDeParada() > 1);
       int st = 0;
-      pid_t w = 0;
-      for (int k = 0; k < 20 && (w = waitpid(e.pid, &st, WNOHANG)) == 0; ++k) usleep(1000);
-      if (w != e.pid) continue;
-      e.terminou = true;
-      portas[i].segundos = std::chrono::duration<double>(Relogio::now() - e.inicio).count();
-      lote::Conclui(portas[i], WIFEXITED(st) ? WEXITSTATUS(st) : -1);
-      painel.Mostra(i, ex);
+      if (waitpid(e.pid, &st, WNOHANG) == e.pid) {
+        fechaLeitura(i);
+        e.terminou = true;
+        portas[i].segundos = segundos(e.inicio);
+        // A Ctrl-C reaches the whole process group: a Kolvar killed by it
+        // ended because the bench was interrupted.
+        if (lote::SinalDeParada() && WIFSIGNALED(st) && !portas[i].esgotada) portas[i].interrompida = true;
+        lote::Conclui(portas[i], WIFEXITED(st) ? WEXITSTATUS(st) : -1);
+        painel.Mostra(i, ex);
+        continue;
+      }
+      vivos = true;
+      if (e.termo != Relogio::time_point{} && !e.matou) prazo = std::min(prazo, e.termo + Graca);
+      if (!portas[i].esgotada && !portas[i].interrompida)
+        prazo = std::min(prazo, e.inicio + std::chrono::duration_cast<Relogio::duration>(
+                                               std::chrono::duration<double>(limite)));
+    }
+    if (!vivos) break;
+    std::vector<pollfd> fds = {{sinais, POLLIN, 0}};
+    std::vector<size_t> quem = {0};
+    for (size_t i = 0; i < ex.size(); ++i) {
+      if (ex[i].terminou || ex[i].leitura < 0) continue;
+      fds.push_back({ex[i].leitura, POLLIN, 0});
+      quem.push_back(i);
+    }
+    const auto espera = std::chrono::duration_cast<std::chrono::milliseconds>(prazo - Relogio::now()).count();
+    int n = poll(fds.data(), fds.size(), static_cast<int>(std::clamp<long long>(espera + 1, 0, 1000)));
+    if (n > 0 && (fds[0].revents & POLLIN)) lote::DrenaSinais(sinais);
+    for (size_t k = 1; n > 0 && k < fds.size(); ++k) {
+      if (!(fds[k].revents & (POLLIN | POLLHUP | POLLERR))) continue;
+      const size_t i = quem[k];
+      char buf[4096];
+      ssize_t lidos = read(ex[i].leitura, buf, sizeof buf);
+      if (lidos < 0 && errno == EINTR) continue;
+      if (lidos <= 0) {
+        fechaLeitura(i);
+        continue;
+      }
+      acrescenta(i, buf, static_cast<size_t>(lidos));
     }
     painel.Redesenha(ex);
   }
   const double total = std::chrono::duration<double>(Relogio::now() - comeco).count();
-  for (auto& e : ex)
-    if (e.arquivo) std::fclose(e.arquivo);
+  std::vector<std::string> falhas;
+  for (size_t i = 0; i < ex.size(); ++i) {
+    auto& e = ex[i];
+    if (!e.arquivo) continue;
+    if (std::fclose(e.arquivo) != 0) e.arquivoFalhou = true;
+    if (e.arquivoFalhou) falhas.push_back(pasta + "/" + portas[i].arquivo);
+  }
 
   std::printf("\n%s", lote::Tabela(portas).c_str());
   bool todas = true;
   for (const auto& p : portas) todas = todas && lote::Aprovada(p, aceitaNaoAplica);
-  std::printf("\n%zu porta(s) em %.1f s; saida de console em %s/\n", portas.size(), total, pasta.c_str());
+  std::printf("\n%zu porta(s) em %.1f s; saida de console em %s/%s\n", portas.size(), total, pasta.c_str(),
+              falhas.empty() ? "" : " (INCOMPLETA)");
   int status = todas ? 0 : 1;
-  if (!arqJson.empty() && !Grava(arqJson, lote::Json(portas, pasta, inicio, total, aceitaNaoAplica))) {
-    std::fprintf(stderr, "kolvar-lote: nao foi possivel gravar %s: %s\n", arqJson.c_str(), std::strerror(errno));
-    status = 1;
+  lote::DadosDoRelatorio info;
+  info.inicio = inicio;
+  info.segundos = total;
+  info.pasta = pasta;
+  info.versao = VersaoLote;
+  info.aceitaNaoAplica = aceitaNaoAplica;
+  info.sinal = lote::SinalDeParada();
+  const std::string textos[] = {
+      registros[0].caminho.empty() ? "" : lote::Json(portas, pasta, inicio, total, aceitaNaoAplica),
+      registros[1].caminho.empty() ? "" : lote::JUnit(portas, inicio, total, aceitaNaoAplica),
+      registros[2].caminho.empty() ? "" : lote::Html(portas, info),
+  };
+  for (size_t k = 0; k < registros.size(); ++k) {
+    if (!lote::GravaSaida(registros[k], textos[k])) {
+      std::fprintf(stderr, "kolvar-lote: nao foi possivel gravar %s: %s\n", registros[k].caminho.c_str(),
+                   std::strerror(errno));
+      falhas.push_back(registros[k].caminho);
+    }
   }
-  if (!arqJunit.empty() && !Grava(arqJunit, lote::JUnit(portas, inicio, total, aceitaNaoAplica))) {
-    std::fprintf(stderr, "kolvar-lote: nao foi possivel gravar %s: %s\n", arqJunit.c_str(), std::strerror(errno));
-    status = 1;
+  for (const auto& f : falhas)
+    if (f.rfind(pasta + "/", 0) == 0) std::fprintf(stderr, "kolvar-lote: saida de console incompleta: %s\n", f.c_str());
+  if (!falhas.empty()) status = StatusGravacao;
+  if (const int s = lote::SinalDeParada()) {
+    int interrompidas = 0;
+    for (const auto& p : portas) interrompidas += p.interrompida;
+    std::fprintf(stderr, "kolvar-lote: interrompido por %s; %d porta(s) interrompida(s)\n",
+                 s == SIGINT ? "SIGINT" : "SIGTERM", interrompidas);
+    status = 128 + s;
   }
   std::fflush(stdout);
   return status;
