@@ -3,6 +3,7 @@
 #include <sys/utsname.h>
 
 #include <algorithm>
+#include <csignal>
 #include <cstdio>
 #include <set>
 
@@ -191,7 +192,7 @@ std::string Html(const std::vector<Porta>& portas, const DadosDoRelatorio& d) {
        TextoHtml(d.inicio, false) + "</title>\n<style>" + Estilo + "</style>\n</head>\n<body>\n";
   h += "<h1>Teste de compatibilidade Veltrana M4120: relatorio do kolvar-lote</h1>\n";
   if (d.sinal)
-    h += std::string("<p class=\"interrompida\">Execucao interrompida por ") + (d.sinal == 2 ? "SIGINT" : "SIGTERM") +
+    h += std::string("<p class=\"interrompida\">Execucao interrompida por ") + (d.sinal == SIGINT ? "SIGINT" : "SIGTERM") +
          ": as portas marcadas INTERROMPIDO nao chegaram ao fim.</p>\n";
   h += "<dl class=\"execucao\">\n<dt>Inicio</dt><dd>" + TextoHtml(d.inicio, false) + "</dd>\n<dt>Duracao</dt><dd>" +
        Numero("%.1f", d.segundos) + " s</dd>\n<dt>Maquina</dt><dd>" + TextoHtml(Maquina(), false) +
