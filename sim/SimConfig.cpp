@@ -20,6 +20,7 @@ struct Opcao {
 
 constexpr Opcao kOpcoes[] = {
     {"help", nullptr, "show this text and exit"},
+    {"version", nullptr, "show the version and exit"},
     {"perfil", "FILE", "read options from FILE first (\"option = value\" lines; flags win)"},
     {"link", "PATH", "also create a symbolic link PATH to the device (removed on exit)"},
     {"log", "FILE", "log every frame both ways, the display and the operator (format below)"},
@@ -276,6 +277,10 @@ int InterpretaArgumentos(int argc, char** argv, ConfigSim& cfg, std::string& men
     }
     if (nome == "help") {
       mensagem = TextoAjuda();
+      return 1;
+    }
+    if (nome == "version") {
+      mensagem = "simpinpad " PINPAD_VERSAO "\n";
       return 1;
     }
     if (op->valor && !temValor) {

@@ -2,7 +2,11 @@
 // against several simpinpads at once with the table, JSON and JUnit records.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <algorithm>
+#include <clocale>
+#include <cstdlib>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -11,6 +15,7 @@
 #include "common/TestUtil.h"
 #include "tool/Processo.h"
 #include "tools/kolvar-lote/Lote.h"
+#include "tools/pinpadctl/Texto.h"
 
 namespace {
 
@@ -272,6 +277,71 @@ TEST(KolvarLote, UsoKolvarAusenteEPastaPadrao) {
     ++pastas;
   }
   EXPECT_EQ(pastas, 1);
+}
+
+// A port path with accents: the JSON and the JUnit are valid UTF-8 with the
+// path as it was given, the table lines up by the characters shown.
+TEST(KolvarLote, TextoEmQualquerLingua) {
+  setenv("LC_ALL", "C.UTF-8", 1);
+  e2e::Simulador a({"--teclas", "OK,OK"}), b({"--teclas", "OK,OK"});
+  ASSERT_TRUE(a.ativo() && b.ativo());
+  testutil::DiretorioTemp tmp;
+  const std::string porta = tmp.arquivo("pinpad-a\xC3\xA7\xC3\xA3o");
+  ASSERT_EQ(symlink(a.dispositivo().c_str(), porta.c_str()), 0);
+  auto r = e2e::Executa(e2e::Programa("kolvar-lote"), {"--saida", tmp.arquivo("s"), "--json", tmp.arquivo("r.json"),
+                                                        "--junit", tmp.arquivo("r.xml"), porta, b.dispositivo()});
+  EXPECT_EQ(r.status, 0) << r.saida << r.erro;
+  const std::string json = testutil::LeArquivo(tmp.arquivo("r.json"));
+  const std::string xml = testutil::LeArquivo(tmp.arquivo("r.xml"));
+  for (const std::string* t : {&json, &xml}) EXPECT_TRUE(pinpadctl::Utf8Valido(*t)) << *t;
+  EXPECT_EQ(json.rfind("{\"versao_formato\":1,", 0), 0u) << json;
+  EXPECT_TRUE(Contem(json, "{\"porta\":\"" + porta + "\",\"fabricante\":\"SIMPINPAD\"")) << json;
+  EXPECT_TRUE(Contem(xml, "<testcase classname=\"kolvar-lote\" name=\"" + porta + "\"")) << xml;
+
+  // The VEREDITO column starts at the same character on all three lines.
+  setlocale(LC_ALL, "C.UTF-8");
+  auto ini = r.saida.find("\nPORTA ");
+  ASSERT_NE(ini, std::string::npos) << r.saida;
+  std::vector<size_t> colunas;
+  for (size_t p = ini + 1, f; (f = r.saida.find('\n', p)) != std::string::npos && f > p; p = f + 1) {
+    const std::string linha = r.saida.substr(p, f - p);
+    size_t v = linha.find("VEREDITO");
+    if (v == std::string::npos) v = linha.find("COMPATIVEL 3DES");
+    ASSERT_NE(v, std::string::npos) << linha;
+    colunas.push_back(pinpadctl::Largura(linha.substr(0, v)));
+  }
+  setlocale(LC_ALL, "C");
+  ASSERT_EQ(colunas.size(), 3u) << r.saida;
+  EXPECT_EQ(colunas[1], colunas[0]) << r.saida;
+  EXPECT_EQ(colunas[2], colunas[0]) << r.saida;
+  unsetenv("LC_ALL");
+}
+
+TEST(KolvarLote, ArgumentosEstritosECorSoNumTerminal) {
+  testutil::DiretorioTemp tmp;
+  for (std::vector<std::string> args : std::vector<std::vector<std::string>>{
+           {"--limite", "1e3", "/dev/ttyACM0"}, {"--limite", "nan", "/dev/ttyACM0"}, {"--limite", "5x", "/dev/ttyACM0"},
+           {""}, {"--opcao-x", "/dev/ttyACM0"}, {"--saida"}}) {
+    auto r = e2e::Executa(e2e::Programa("kolvar-lote"), args);
+    EXPECT_EQ(r.status, 255) << args[0];
+    EXPECT_TRUE(Contem(r.erro, "Uso: kolvar-lote")) << r.erro;
+    EXPECT_EQ(r.saida, "") << args[0];
+  }
+
+  e2e::Simulador a({"--teclas", "OK,OK"});
+  ASSERT_TRUE(a.ativo());
+  unsetenv("NO_COLOR");
+  setenv("TERM", "xterm", 1);
+  auto t = e2e::ExecutaEmTerminal(e2e::Programa("kolvar-lote"), {"--saida", tmp.arquivo("s"), a.dispositivo()});
+  EXPECT_EQ(t.status, 0) << t.saida;
+  EXPECT_TRUE(Contem(t.saida, "\033[32mCOMPATIVEL 3DES\033[0m")) << t.saida;
+  setenv("NO_COLOR", "1", 1);
+  auto n = e2e::ExecutaEmTerminal(e2e::Programa("kolvar-lote"), {"--saida", tmp.arquivo("n"), a.dispositivo()});
+  EXPECT_TRUE(Contem(n.saida, "COMPATIVEL 3DES")) << n.saida;
+  EXPECT_FALSE(Contem(n.saida, "\033[32m")) << n.saida;
+  unsetenv("NO_COLOR");
+  auto p = e2e::Executa(e2e::Programa("kolvar-lote"), {"--saida", tmp.arquivo("p"), a.dispositivo()});
+  EXPECT_FALSE(Contem(p.saida, "\033[")) << p.saida;
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 #include "common/TestUtil.h"
 #include "tools/pinpadctl/Blocos.h"
 #include "tools/pinpadctl/Json.h"
+#include "tools/pinpadctl/Texto.h"
 #include "tools/pinpadctl/Porta.h"
 
 namespace {
@@ -165,9 +166,11 @@ TEST(ExaminaPorta, RecusaOQueNaoEhTerminalSemEscreverNele) {
   EXPECT_EQ(CaminhoDispositivo("/dev/ttyACM0"), "/dev/ttyACM0");
 }
 
-TEST(Json, Latin1ViraUtf8EControlesSaoEscapados) {
+TEST(Json, Utf8PassaInteiroEControlesSaoEscapados) {
   EXPECT_EQ(AspasJson("a\"b\\c\n\x01"), "\"a\\\"b\\\\c\\n\\u0001\"");
-  EXPECT_EQ(AspasJson("n\xE3o \xE9"), "\"n\xC3\xA3o \xC3\xA9\"");
+  // The pinpad's Latin-1 is converted before it goes in; UTF-8 is not touched again.
+  EXPECT_EQ(AspasJson(Latin1ParaUtf8("n\xE3o \xE9")), "\"n\xC3\xA3o \xC3\xA9\"");
+  EXPECT_EQ(AspasJson("a\xC3\xA7\xC3\xA3o"), "\"a\xC3\xA7\xC3\xA3o\"");
   ObjetoJson j;
   j.Texto("a", "x").Numero("b", -3).Logico("c", true).Bruto("d", "[]");
   EXPECT_EQ(j.Texto(), "{\"a\":\"x\",\"b\":-3,\"c\":true,\"d\":[]}");

@@ -18,7 +18,7 @@ TEST(PinpadctlLento, PinpadMudoExplicaQueAPortaAbreMasNaoResponde) {
   EXPECT_TRUE(Contem(r.saida, "[ OK  ] porta: o dispositivo abre\n")) << r.saida;
   EXPECT_TRUE(Contem(r.saida, "[FALHA] pinpad responde: A porta abre, mas o pinpad nao responde")) << r.saida;
   EXPECT_TRUE(Contem(r.saida, "Resumo: 1 de 2 verificacoes passaram.\n")) << r.saida;
-  EXPECT_TRUE(Contem(r.saida, "Erro PP_Open (31) - pinpad provavelmente desconectado")) << r.saida;
+  EXPECT_TRUE(Contem(r.erro, "Erro PP_Open (31) - pinpad provavelmente desconectado")) << r.erro;
 }
 
 TEST(PinpadctlLento, BuscaDeChavesCobreOsCemIndices) {

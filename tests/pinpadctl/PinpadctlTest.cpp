@@ -24,13 +24,42 @@ namespace {
 using e2e::Resultado;
 using e2e::Simulador;
 
-const std::string ErroPorta = "Erro PP_Open (30) - porta serial do pinpad provavelmente ocupada.\n";
-
 Resultado Pinpadctl(const std::vector<std::string>& args, int limiteMs = 30000) {
   return e2e::Executa(e2e::Programa("pinpadctl"), args, limiteMs);
 }
 
 bool Contem(const std::string& texto, const std::string& trecho) { return texto.find(trecho) != std::string::npos; }
+
+// An environment variable for the programs one test runs; put back afterwards.
+class Ambiente {
+ public:
+  Ambiente(const char* nome, const char* valor) : nome_(nome) {
+    if (const char* v = std::getenv(nome)) antes_ = v, tinha_ = true;
+    if (valor) setenv(nome, valor, 1);
+    else unsetenv(nome);
+  }
+  ~Ambiente() {
+    if (tinha_) setenv(nome_.c_str(), antes_.c_str(), 1);
+    else unsetenv(nome_.c_str());
+  }
+
+ private:
+  std::string nome_, antes_;
+  bool tinha_ = false;
+};
+
+// Valid UTF-8 throughout (what a JSON or XML reader demands).
+bool Utf8(const std::string& s) {
+  for (size_t i = 0; i < s.size();) {
+    const auto c = static_cast<unsigned char>(s[i]);
+    size_t n = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 0;
+    if (n == 0 || i + n > s.size()) return false;
+    for (size_t k = 1; k < n; ++k)
+      if ((static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80) return false;
+    i += n;
+  }
+  return true;
+}
 
 // ---- Command line -----------------------------------------------------------------
 
@@ -61,13 +90,76 @@ TEST(PinpadctlUso, LinhaInvalidaSai255SemTocarNaPorta) {
       {{"/nao/existe", "cifra", "2", "11223344556677"}, "16 digitos"},
       {{"/nao/existe", "tecla", "--espera", "x"}, "--espera"},
       {{"/nao/existe", "diagnostico", "--indices", "9-2"}, "--indices"},
+      // Numbers are read whole, arguments counted, options checked against the command.
+      {{"/nao/existe", "diagnostico", "--indices", "5x"}, "--indices"},
+      {{"/nao/existe", "tecla", "--espera", "1e3"}, "--espera"},
+      {{"/nao/existe", "cifra", "5x", "1122334455667788"}, "0 a 99"},
+      {{"/nao/existe", "info", "ab"}, "dois digitos"},
+      {{"/nao/existe", "carimbo", "5"}, "dois digitos"},
+      {{"0", "info"}, "a porta \"0\" nao existe"},
+      {{"/nao/existe", "info", "00", "01"}, "argumento a mais: \"01\""},
+      {{"/nao/existe", "tecla", "agora"}, "argumento a mais"},
+      {{"/nao/existe", "diagnostico", "x"}, "argumento a mais"},
+      {{"/nao/existe", "info", "--des"}, "nao tem a opcao --des"},
+      {{"/nao/existe", "mostra", "A", "--espera", "5"}, "nao tem a opcao --espera"},
+      {{"/nao/existe", "mostra"}, "faltam argumentos"},
   };
   for (const auto& c : casos) {
     auto r = Pinpadctl(c.args);
     EXPECT_EQ(r.status, 255) << c.trecho;
     EXPECT_TRUE(Contem(r.erro, c.trecho)) << r.erro;
+    EXPECT_TRUE(Contem(r.erro, "Uso: pinpadctl")) << r.erro;
+    EXPECT_EQ(r.saida, "") << c.trecho;
     EXPECT_FALSE(Contem(r.saida + r.erro, "Erro PP_Open")) << c.trecho;
   }
+  // In JSON mode the error is also an object on standard output.
+  auto j = Pinpadctl({"/nao/existe", "info", "ab", "--json"});
+  EXPECT_EQ(j.status, 255);
+  EXPECT_TRUE(Contem(j.saida, "{\"versao_formato\":1,\"status\":255,\"texto\":\"linha de comando invalida\",\"erro\":"))
+      << j.saida;
+  EXPECT_TRUE(Contem(j.erro, "dois digitos")) << j.erro;
+}
+
+TEST(PinpadctlUso, VersaoDeCadaPrograma) {
+  for (const char* programa : {"pinpadctl", "kolvar-lote", "simpinpad", "letrace", "geractl"}) {
+    auto r = e2e::Executa(e2e::Programa(programa), {"--version"});
+    EXPECT_EQ(r.status, 0) << programa;
+    const std::string inicio = std::string(programa) + " ";
+    ASSERT_EQ(r.saida.rfind(inicio, 0), 0u) << programa << ": " << r.saida;
+    const std::string versao = r.saida.substr(inicio.size());
+    EXPECT_EQ(versao.find_first_not_of("0123456789."), versao.size() - 1) << r.saida;
+    EXPECT_EQ(versao.back(), '\n');
+    EXPECT_EQ(r.erro, "");
+  }
+}
+
+// The completion script, sourced in bash, asked what follows the words typed
+// (through the function it registered for the program).
+std::string Completa(const std::string& linha) {
+  static constexpr char Driver[] = R"(
+source "$1"
+read -ra COMP_WORDS <<< "$2"
+[[ $2 == *' ' ]] && COMP_WORDS+=('')
+COMP_CWORD=$((${#COMP_WORDS[@]} - 1))
+f=$(complete -p "${COMP_WORDS[0]}") || exit 1
+f=${f#*-F }
+${f%% *}
+printf '%s\n' "${COMPREPLY[@]}"
+)";
+  return e2e::Executa("/bin/bash", {"--norc", "--noprofile", "-c", Driver, "bash", COMPLETA_BASH, linha}).saida;
+}
+
+TEST(PinpadctlUso, CompletaComandosOpcoesEPortas) {
+  testutil::DiretorioTemp tmp;
+  testutil::GravaArquivo(tmp.arquivo("pinpad0"), "");
+  EXPECT_EQ(Completa("pinpadctl /dev/ttyACM0 di"), "diagnostico\n");
+  EXPECT_EQ(Completa("pinpadctl /dev/ttyACM0 c"), "cifra\ncarimbo\ncartao\n");
+  EXPECT_EQ(Completa("pinpadctl /dev/ttyACM0 cifra 2 1122334455667788 --3"), "--3des\n");
+  EXPECT_EQ(Completa("pinpadctl --json /x diagnostico --t"), "--teclado\n");
+  EXPECT_EQ(Completa("pinpadctl --ver"), "--version\n");
+  EXPECT_EQ(Completa("pinpadctl " + tmp.arquivo("pinp")), tmp.arquivo("pinpad0") + "\n");
+  EXPECT_EQ(Completa("kolvar-lote --ju"), "--junit\n");
+  EXPECT_EQ(Completa("kolvar-lote --saida x " + tmp.arquivo("pinp")), tmp.arquivo("pinpad0") + "\n");
 }
 
 // ---- A port that does not open ---------------------------------------------------
@@ -89,8 +181,13 @@ TEST(PinpadctlPorta, ExplicaPorQueAPortaNaoAbreESai30) {
     for (const char* comando : {"info", "diagnostico"}) {
       auto r = Pinpadctl({c.porta, comando});
       EXPECT_EQ(r.status, 30) << c.porta << " " << comando;
-      EXPECT_TRUE(Contem(r.saida, c.trecho)) << r.saida;
-      EXPECT_TRUE(Contem(r.saida, ErroPorta)) << r.saida;
+      // The error, with its explanation, on standard error; the guess "provavelmente
+      // ocupada" only when nothing better is known.
+      EXPECT_TRUE(Contem(r.erro, "Erro PP_Open (30) - ")) << r.erro;
+      EXPECT_TRUE(Contem(r.erro, c.trecho)) << r.erro;
+      EXPECT_FALSE(Contem(r.saida + r.erro, "provavelmente ocupada")) << r.saida << r.erro;
+      if (std::string(comando) == "info") EXPECT_EQ(r.saida, "");
+      else EXPECT_TRUE(Contem(r.saida, "[FALHA] porta: ")) << r.saida;
     }
   }
   // Nothing was written into the file.
@@ -99,7 +196,9 @@ TEST(PinpadctlPorta, ExplicaPorQueAPortaNaoAbreESai30) {
   auto j = Pinpadctl({"--json", tmp.arquivo("ttyNADA"), "diagnostico"});
   EXPECT_EQ(j.status, 30);
   EXPECT_TRUE(Contem(j.saida, "\"passo\":\"porta\",\"ok\":false,\"status\":30")) << j.saida;
-  EXPECT_TRUE(Contem(j.saida, "\"status\":30,\"texto\":\"porta serial do pinpad provavelmente ocupada.\"")) << j.saida;
+  EXPECT_TRUE(Contem(j.saida, "{\"versao_formato\":1,\"porta\":")) << j.saida;
+  EXPECT_TRUE(Contem(j.saida, "\"status\":30,\"texto\":\"O dispositivo")) << j.saida;
+  EXPECT_FALSE(Contem(j.saida, "provavelmente ocupada")) << j.saida;
 }
 
 // pinpadctl run as "nobody" (needs root to drop privileges): exit status and
@@ -205,6 +304,13 @@ TEST(PinpadctlSimulador, MostraSeparaAsLinhasNaBarra) {
   auto quadros = e2e::Quadros(sim.log());
   EXPECT_NE(std::find(quadros.begin(), quadros.end(), "DSP032LINHA UM        LINHA DOIS      "), quadros.end());
   EXPECT_NE(std::find(quadros.begin(), quadros.end(), "DSP032TEXTO QUE QUEBRA NO DEZESSEIS   "), quadros.end());
+  // The port is closed with the text shown, so it stays on the display.
+  EXPECT_NE(std::find(quadros.begin(), quadros.end(), "CLO032LINHA UM        LINHA DOIS      "), quadros.end());
+  ASSERT_FALSE(quadros.empty());
+  EXPECT_EQ(quadros.back(), "CLO032TEXTO QUE QUEBRA NO DEZESSEIS   ");
+  auto displays = e2e::Displays(sim.log());
+  ASSERT_FALSE(displays.empty());
+  EXPECT_EQ(displays.back(), "TEXTO QUE QUEBRA NO DEZESSEIS   ");
 }
 
 TEST(PinpadctlSimulador, TeclaDaONomeEOCodigoComoStatus) {
@@ -227,8 +333,8 @@ TEST(PinpadctlSimulador, EsperaEsgotadaAbortaOComandoEFecha) {
   for (const char* comando : {"tecla", "cartao"}) {
     auto r = Pinpadctl({sim.dispositivo(), comando, "--espera", "0.5"});
     EXPECT_EQ(r.status, 12) << comando;
-    EXPECT_TRUE(Contem(r.saida, "Erro espera (12) - Esgotado o tempo maximo estipulado para a operacao.\n"))
-        << r.saida;
+    EXPECT_TRUE(Contem(r.erro, "Erro espera (12) - Esgotado o tempo maximo estipulado para a operacao.\n"))
+        << r.erro;
     EXPECT_LT(r.segundos, 5);
   }
   const std::string log = sim.log();
@@ -251,7 +357,8 @@ TEST(PinpadctlSimulador, CifraNoModoQueOIndiceAceita) {
   // An empty index: both modes refused, the pinpad's code is the status.
   auto v = Pinpadctl({sim.dispositivo(), "cifra", "4", "1122334455667788"});
   EXPECT_EQ(v.status, 11);
-  EXPECT_EQ(v.saida, "Erro PP_EncryptBuffer (11) - Parametro invalido passado a funcao.\n");
+  EXPECT_EQ(v.saida, "");
+  EXPECT_EQ(v.erro, "Erro PP_EncryptBuffer (11) - Parametro invalido passado a funcao.\n");
   std::vector<std::string> enb;
   for (const auto& q : e2e::Quadros(sim.log()))
     if (q.rfind("ENB", 0) == 0) enb.push_back(q.substr(0, 9));
@@ -324,7 +431,9 @@ TEST(PinpadctlDiagnostico, AchaAsChavesSoNosIndicesQueAsTem) {
     EXPECT_TRUE(Contem(r.saida, linha)) << linha << "\n" << r.saida;
   }
   auto displays = e2e::Displays(sim.log());
-  EXPECT_NE(std::find(displays.begin(), displays.end(), "PINPADCTL       TESTE DO DISPLAY"), displays.end());
+  ASSERT_FALSE(displays.empty());
+  EXPECT_EQ(displays.back(), "PINPADCTL       TESTE DO DISPLAY");
+  EXPECT_EQ(e2e::Quadros(sim.log()).back(), "CLO032PINPADCTL       TESTE DO DISPLAY");
 
   auto j = Pinpadctl({"--json", sim.dispositivo(), "diagnostico", "--indices", "2-3"});
   EXPECT_EQ(j.status, 0);
@@ -340,7 +449,7 @@ TEST(PinpadctlDiagnostico, SemChaveNenhumaFalhaComOCodigoDoPinpad) {
   EXPECT_TRUE(Contem(r.saida, "[FALHA] chaves mestras: nenhum indice de 00-09 cifra\n")) << r.saida;
   EXPECT_TRUE(Contem(r.saida, "[ OK  ] teclado: tecla F3\n")) << r.saida;
   EXPECT_TRUE(Contem(r.saida, "chaves mestras         NAO funciona\n"));
-  EXPECT_TRUE(Contem(r.saida, "Erro PP_EncryptBuffer (11) - Parametro invalido passado a funcao.\n"));
+  EXPECT_TRUE(Contem(r.erro, "Erro PP_EncryptBuffer (11) - Parametro invalido passado a funcao.\n")) << r.erro;
 }
 
 // ---- Ctrl-C ----------------------------------------------------------------------
@@ -400,6 +509,121 @@ TEST(PinpadctlInterrupcao, CtrlCAbortaOComandoPendenteEFechaAPorta) {
   EXPECT_EQ(std::count(quadros.begin(), quadros.end(), "CLO032" + std::string(32, ' ')), 3);
   ASSERT_FALSE(quadros.empty());
   EXPECT_EQ(quadros.back(), "CLO032" + std::string(32, ' '));
+}
+
+// ---- The information block ---------------------------------------------------------
+
+// A block shorter than its fields is a failure that says how much came, never a
+// success with blank fields.
+TEST(PinpadctlInformacao, BlocoVazioOuCurtoEhFalha) {
+  for (int tamanho : {0, 60}) {
+    Simulador sim({"--tam-info", std::to_string(tamanho)});
+    ASSERT_TRUE(sim.ativo());
+    const std::string falta = std::to_string(tamanho) + " de 100 caracteres";
+    auto r = Pinpadctl({sim.dispositivo(), "info"});
+    EXPECT_EQ(r.status, 33) << r.saida << r.erro;
+    EXPECT_TRUE(Contem(r.erro, "bloco de informacao incompleto: " + falta)) << r.erro;
+    EXPECT_TRUE(Contem(r.erro, "Erro PP_GetInfo (33)")) << r.erro;
+    EXPECT_FALSE(Contem(r.saida, "Fabricante:")) << r.saida;
+
+    auto j = Pinpadctl({"--json", sim.dispositivo(), "info"});
+    EXPECT_EQ(j.status, 33);
+    EXPECT_TRUE(Contem(j.saida, "\"caracteres\":" + std::to_string(tamanho) + ",")) << j.saida;
+    EXPECT_TRUE(Contem(j.saida, "\"status\":33,")) << j.saida;
+
+    auto d = Pinpadctl({sim.dispositivo(), "diagnostico", "--indices", "2"});
+    EXPECT_EQ(d.status, 33) << d.saida;
+    EXPECT_TRUE(Contem(d.saida, "[FALHA] informacao: bloco de informacao incompleto: " + falta + "\n")) << d.saida;
+    EXPECT_TRUE(Contem(d.saida, "informacao             NAO funciona\n")) << d.saida;
+  }
+}
+
+// ---- Text in any language ------------------------------------------------------------
+
+// A port path with accents: a link to the simulator.
+struct PinpadAcentuado {
+  explicit PinpadAcentuado(const std::vector<std::string>& opcoes = {}) : sim(opcoes) {}
+  testutil::DiretorioTemp tmp;
+  Simulador sim;
+  std::string porta = tmp.arquivo("pinpad-a\xC3\xA7\xC3\xA3o");
+  bool ligado = symlink(sim.dispositivo().c_str(), porta.c_str()) == 0;
+};
+
+TEST(PinpadctlTexto, DisplayEmLatin1ContadoEmCaracteres) {
+  Ambiente locale("LC_ALL", "C.UTF-8");
+  PinpadAcentuado p;
+  ASSERT_TRUE(p.sim.ativo() && p.ligado);
+  auto r = Pinpadctl({"--json", p.porta, "mostra", "A\xC3\x87\xC3\x83O|PRE\xC3\x87O"});
+  EXPECT_EQ(r.status, 0) << r.erro;
+  EXPECT_TRUE(Utf8(r.saida)) << r.saida;
+  // The user's strings come back unchanged; the pinpad got Latin-1.
+  EXPECT_TRUE(Contem(r.saida, "\"porta\":\"" + p.porta + "\"")) << r.saida;
+  EXPECT_TRUE(Contem(r.saida, "\"linha1\":\"A\xC3\x87\xC3\x83O            \",\"linha2\":\"PRE\xC3\x87O           \""))
+      << r.saida;
+  auto quadros = e2e::Quadros(p.sim.log());
+  EXPECT_NE(std::find(quadros.begin(), quadros.end(), "DSP032A\xC7\xC3O            PRE\xC7O           "), quadros.end());
+
+  // Sixteen characters are sixteen, however many bytes they take.
+  std::string dezesseis;
+  for (int i = 0; i < 16; ++i) dezesseis += "\xC3\x87";
+  EXPECT_EQ(Pinpadctl({p.porta, "mostra", dezesseis + "|X"}).status, 0);
+  struct Recusa {
+    std::string texto;
+    const char* trecho;
+  } recusas[] = {
+      {dezesseis + "\xC3\x87|X", "16 caracteres"},
+      {"PRE\xC3\x87O \xE2\x82\xAC 10", "\"\xE2\x82\xAC\" (U+20AC) nao existe no display"},
+      {"A\xC7O", "nao e da codificacao do sistema (UTF-8)"},
+  };
+  const size_t antes = e2e::Quadros(p.sim.log()).size();
+  for (const auto& c : recusas) {
+    auto x = Pinpadctl({p.porta, "mostra", c.texto});
+    EXPECT_EQ(x.status, 255) << c.trecho;
+    EXPECT_TRUE(Contem(x.erro, c.trecho)) << x.erro;
+  }
+  EXPECT_EQ(e2e::Quadros(p.sim.log()).size(), antes) << "a refused text reached the pinpad";
+}
+
+// The library's texts are Latin-1 (code 33 carries an accent): UTF-8 in JSON,
+// the locale's encoding for people.
+TEST(PinpadctlTexto, TextosLatin1EmUtf8ENoLocale) {
+  PinpadAcentuado p({"--tam-info", "0"});
+  ASSERT_TRUE(p.sim.ativo() && p.ligado);
+  const std::string texto = "Mensagem recebida do pinpad possui formato inv";
+  {
+    Ambiente locale("LC_ALL", "C.UTF-8");
+    auto j = Pinpadctl({"--json", p.porta, "info"});
+    EXPECT_EQ(j.status, 33) << j.erro;
+    EXPECT_TRUE(Utf8(j.saida)) << j.saida;
+    EXPECT_TRUE(Contem(j.saida, "\"porta\":\"" + p.porta + "\"")) << j.saida;
+    EXPECT_TRUE(Contem(j.saida, "\"texto\":\"" + texto + "\xC3\xA1lido.\"")) << j.saida;
+    EXPECT_TRUE(Contem(j.erro, texto + "\xC3\xA1lido.\n")) << j.erro;
+  }
+  // A locale without accents gets the plain letters, not stray bytes.
+  Ambiente locale("LC_ALL", "C");
+  auto t = Pinpadctl({p.porta, "info"});
+  EXPECT_TRUE(Contem(t.erro, texto + "alido.\n")) << t.erro;
+}
+
+// ---- Colour ----------------------------------------------------------------------------
+
+TEST(PinpadctlCores, SoNumTerminalESemNoColor) {
+  Simulador sim({"--sem-chave", "8"});
+  ASSERT_TRUE(sim.ativo());
+  Ambiente semCor("NO_COLOR", nullptr);
+  Ambiente term("TERM", "xterm");
+  const std::vector<std::string> args = {sim.dispositivo(), "diagnostico", "--indices", "7-8"};
+  auto terminal = e2e::ExecutaEmTerminal(e2e::Programa("pinpadctl"), args);
+  EXPECT_EQ(terminal.status, 11) << terminal.saida;
+  EXPECT_TRUE(Contem(terminal.saida, "[\033[32m OK  \033[0m] porta: ")) << terminal.saida;
+  EXPECT_TRUE(Contem(terminal.saida, "[\033[31mFALHA\033[0m] chaves mestras: ")) << terminal.saida;
+  auto tubo = Pinpadctl(args);
+  EXPECT_TRUE(Contem(tubo.saida, "[ OK  ] porta: ")) << tubo.saida;
+  EXPECT_FALSE(Contem(tubo.saida + tubo.erro, "\033[")) << tubo.saida;
+  Ambiente comNoColor("NO_COLOR", "1");
+  auto noColor = e2e::ExecutaEmTerminal(e2e::Programa("pinpadctl"), args);
+  EXPECT_TRUE(Contem(noColor.saida, "[ OK  ] porta: ")) << noColor.saida;
+  EXPECT_FALSE(Contem(noColor.saida, "\033[3")) << noColor.saida;
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <pty.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -153,6 +154,43 @@ Resultado Executa(const std::string& programa, const std::vector<std::string>& a
   } else if (WIFSIGNALED(st)) {
     res.status = 128 + WTERMSIG(st);
   }
+  return res;
+}
+
+Resultado ExecutaEmTerminal(const std::string& programa, const std::vector<std::string>& args, int limiteMs) {
+  Resultado res;
+  auto argv = Argv(programa, args);
+  auto inicio = Relogio::now();
+  int mestre = -1;
+  pid_t pid = forkpty(&mestre, nullptr, nullptr, nullptr);
+  if (pid < 0) return res;
+  if (pid == 0) {
+    execv(programa.c_str(), argv.data());
+    _exit(127);
+  }
+  bool morto = false;
+  for (;;) {
+    int resta = limiteMs - static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                                 Relogio::now() - inicio).count());
+    if (resta <= 0) {
+      kill(pid, SIGKILL);
+      morto = true;
+      break;
+    }
+    pollfd fd = {mestre, POLLIN, 0};
+    if (poll(&fd, 1, resta) <= 0) continue;
+    char buf[4096];
+    ssize_t n = read(mestre, buf, sizeof buf);
+    if (n <= 0) break;  // EIO once the program and its children closed the terminal
+    res.saida.append(buf, static_cast<size_t>(n));
+  }
+  close(mestre);
+  int st = 0;
+  waitpid(pid, &st, 0);
+  res.segundos = std::chrono::duration<double>(Relogio::now() - inicio).count();
+  if (morto) res.status = -1;
+  else if (WIFEXITED(st)) res.status = WEXITSTATUS(st);
+  else if (WIFSIGNALED(st)) res.status = 128 + WTERMSIG(st);
   return res;
 }
 

@@ -42,6 +42,12 @@ struct Execucao {
 };
 Execucao KolvarContraSimulador(const std::vector<std::string>& opcoes);
 
+// Runs programa with a pseudo-terminal as its standard input, output and error
+// (as in a person's terminal, where a program may use colour); everything it
+// wrote comes back in `saida`.
+Resultado ExecutaEmTerminal(const std::string& programa, const std::vector<std::string>& args,
+                            int limiteMs = 60000);
+
 // Path of a program of the build tree.
 std::string Programa(const std::string& nome);
 

@@ -31,10 +31,11 @@ namespace {
 
 constexpr int kTamanho = cripto::kTamanhoArquivoChaves;
 
-int Uso() {
-  std::fprintf(stderr,
+int Uso(FILE* f = stderr) {
+  std::fprintf(f,
                "uso: geractl grava ARQUIVO CHAVE1 CHAVE2 CHAVE3\n"
                "     geractl le ARQUIVO [--mostra-chaves]\n"
+               "     geractl --help | --version\n"
                "Chaves com 16 caracteres hexadecimais.\n");
   return 2;
 }
@@ -236,6 +237,14 @@ int Le(const char* caminho, bool mostraChaves) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc == 2 && std::string_view(argv[1]) == "--version") {
+    std::puts("geractl " PINPAD_VERSAO);
+    return 0;
+  }
+  if (argc == 2 && std::string_view(argv[1]) == "--help") {
+    Uso(stdout);
+    return 0;
+  }
   if (argc < 3) return Uso();
   std::string_view comando = argv[1];
   if (comando == "grava" && argc == 6) return Grava(argv[2], argv + 3);

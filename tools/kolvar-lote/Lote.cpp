@@ -6,7 +6,9 @@
 #include <cstdlib>
 
 #include "tool/Visor.h"
+#include "tools/pinpadctl/Cores.h"
 #include "tools/pinpadctl/Json.h"
+#include "tools/pinpadctl/Texto.h"
 
 namespace lote {
 
@@ -31,7 +33,8 @@ std::string_view SemCarimbo(std::string_view l) {
   return {};
 }
 
-std::string Latin1ParaXml(std::string_view s, bool atributo) {
+// UTF-8 text escaped for XML 1.0.
+std::string XmlUtf8(std::string_view s, bool atributo) {
   std::string r;
   for (char ch : s) {
     auto c = static_cast<unsigned char>(ch);
@@ -45,15 +48,19 @@ std::string Latin1ParaXml(std::string_view s, bool atributo) {
           r += atributo ? " " : std::string(1, static_cast<char>(c));
         } else if (c < 0x20 || c == 0x7F) {
           // not allowed in XML 1.0: dropped
-        } else if (c < 0x80) {
-          r += static_cast<char>(c);
         } else {
-          r += static_cast<char>(0xC0 | (c >> 6));
-          r += static_cast<char>(0x80 | (c & 0x3F));
+          r += static_cast<char>(c);
         }
     }
   }
   return r;
+}
+
+std::string Latin1ParaXml(std::string_view s, bool atributo) { return XmlUtf8(pinpadctl::Latin1ParaUtf8(s), atributo); }
+
+// A port path the user gave (in the locale's encoding), for XML.
+std::string PortaParaXml(std::string_view porta, bool atributo) {
+  return XmlUtf8(pinpadctl::TextoUsuarioParaUtf8(porta), atributo);
 }
 
 std::string Segundos(double s) {
@@ -173,32 +180,61 @@ bool ErroDeExecucao(const Porta& p) {
          p.veredito != Cancelado;
 }
 
-std::string Tabela(const std::vector<Porta>& portas) {
+std::string ConsoleUtf8(const Porta& p) {
+  // Kolvar writes Latin-1 (its texts, the pinpad's block) and, in the serial
+  // layer's line, the port path exactly as it was given.
+  const std::string porta = pinpadctl::TextoUsuarioParaUtf8(p.porta);
+  std::string r;
+  size_t i = 0;
+  while (i < p.console.size()) {
+    const size_t achou = p.porta.empty() ? std::string::npos : p.console.find(p.porta, i);
+    r += pinpadctl::Latin1ParaUtf8(std::string_view(p.console).substr(i, achou == std::string::npos ? achou : achou - i));
+    if (achou == std::string::npos) break;
+    r += porta;
+    i = achou + p.porta.size();
+  }
+  return r;
+}
+
+pinpadctl::Cor CorDoVeredito(const Porta& p) {
+  if (Comeca(p.veredito, Compativel)) return pinpadctl::Cor::Verde;
+  if (p.veredito == NaoCompativel || ErroDeExecucao(p)) return pinpadctl::Cor::Vermelho;
+  return pinpadctl::Cor::Amarelo;
+}
+
+std::string Tabela(const std::vector<Porta>& portas, bool cores) {
   const std::vector<std::string> titulos = {"PORTA", "FABRICANTE", "MODELO", "SERIE", "VERSAO", "VEREDITO", "STATUS", "SEGUNDOS"};
+  constexpr size_t ColunaVeredito = 5;
   std::vector<std::vector<std::string>> linhas;
   for (const auto& p : portas) {
     char seg[32];
     std::snprintf(seg, sizeof seg, "%.1f", p.segundos);
-    linhas.push_back({p.porta, p.fabricante, p.modelo, p.serie, p.versao, p.veredito,
+    using pinpadctl::Latin1ParaUtf8;
+    linhas.push_back({pinpadctl::TextoUsuarioParaUtf8(p.porta), Latin1ParaUtf8(p.fabricante), Latin1ParaUtf8(p.modelo),
+                      Latin1ParaUtf8(p.serie), Latin1ParaUtf8(p.versao), p.veredito,
                       p.status >= 0 ? std::to_string(p.status) : "-", p.repetida || p.naoTerminal ? "-" : seg});
   }
+  // Widths in characters shown, not bytes: "ação" takes four columns.
   std::vector<size_t> larg(titulos.size());
   for (size_t c = 0; c < titulos.size(); ++c) {
     larg[c] = titulos[c].size();
-    for (const auto& l : linhas) larg[c] = std::max(larg[c], l[c].size());
+    for (const auto& l : linhas) larg[c] = std::max(larg[c], pinpadctl::Largura(l[c]));
   }
-  auto formata = [&](const std::vector<std::string>& l) {
+  auto formata = [&](const std::vector<std::string>& l, const Porta* p) {
     std::string s;
     for (size_t c = 0; c < l.size(); ++c) {
-      std::string cel = l[c];
-      if (c + 1 < l.size()) cel.resize(larg[c], ' ');
-      s += cel + (c + 1 < l.size() ? "  " : "");
+      const bool ultima = c + 1 == l.size();
+      std::string cel = ultima ? l[c] : pinpadctl::Preenche(l[c], larg[c]);
+      // The colour wraps the verdict only, never the padding.
+      if (p && c == ColunaVeredito && cores)
+        cel = pinpadctl::Colore(l[c], CorDoVeredito(*p), true) + cel.substr(l[c].size());
+      s += cel + (ultima ? "" : "  ");
     }
     while (!s.empty() && s.back() == ' ') s.pop_back();
     return s + "\n";
   };
-  std::string t = formata(titulos);
-  for (const auto& l : linhas) t += formata(l);
+  std::string t = formata(titulos, nullptr);
+  for (size_t i = 0; i < linhas.size(); ++i) t += formata(linhas[i], &portas[i]);
   return t;
 }
 
@@ -207,12 +243,13 @@ std::string Json(const std::vector<Porta>& portas, const std::string& pasta, con
   std::string lista = "[";
   bool todas = !portas.empty();
   for (const auto& p : portas) {
+    using pinpadctl::Latin1ParaUtf8;
     pinpadctl::ObjetoJson j;
-    j.Texto("porta", p.porta)
-        .Texto("fabricante", p.fabricante)
-        .Texto("modelo", p.modelo)
-        .Texto("serie", p.serie)
-        .Texto("versao", p.versao)
+    j.Texto("porta", pinpadctl::TextoUsuarioParaUtf8(p.porta))
+        .Texto("fabricante", Latin1ParaUtf8(p.fabricante))
+        .Texto("modelo", Latin1ParaUtf8(p.modelo))
+        .Texto("serie", Latin1ParaUtf8(p.serie))
+        .Texto("versao", Latin1ParaUtf8(p.versao))
         .Texto("veredito", p.veredito)
         .Logico("aprovada", Aprovada(p, aceitaNaoAplica));
     if (p.status >= 0) j.Numero("status", p.status);
@@ -223,8 +260,9 @@ std::string Json(const std::vector<Porta>& portas, const std::string& pasta, con
     todas = todas && Aprovada(p, aceitaNaoAplica);
   }
   pinpadctl::ObjetoJson r;
-  r.Texto("inicio", inicio)
-      .Texto("saida", pasta)
+  r.Numero("versao_formato", VersaoFormatoJson)
+      .Texto("inicio", inicio)
+      .Texto("saida", pinpadctl::TextoUsuarioParaUtf8(pasta))
       .Bruto("segundos", Segundos(segundos))
       .Logico("todas_aprovadas", todas)
       .Bruto("portas", lista + "]");
@@ -236,7 +274,7 @@ std::string JUnit(const std::vector<Porta>& portas, const std::string& inicio, d
   int falhas = 0, erros = 0;
   std::string casos;
   for (const auto& p : portas) {
-    casos += "  <testcase classname=\"kolvar-lote\" name=\"" + Latin1ParaXml(p.porta, true) + "\" time=\"" +
+    casos += "  <testcase classname=\"kolvar-lote\" name=\"" + PortaParaXml(p.porta, true) + "\" time=\"" +
              Segundos(p.segundos) + "\">\n";
     if (!Aprovada(p, aceitaNaoAplica)) {
       const bool erro = ErroDeExecucao(p);
@@ -245,7 +283,7 @@ std::string JUnit(const std::vector<Porta>& portas, const std::string& inicio, d
       casos += std::string("    <") + (erro ? "error" : "failure") + " message=\"" + Latin1ParaXml(msg, true) +
                "\" type=\"" + Latin1ParaXml(p.veredito, true) + "\"/>\n";
     }
-    casos += "    <system-out>" + Latin1ParaXml(p.console, false) + "</system-out>\n  </testcase>\n";
+    casos += "    <system-out>" + XmlUtf8(ConsoleUtf8(p), false) + "</system-out>\n  </testcase>\n";
   }
   return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<testsuites>\n<testsuite name=\"kolvar-lote\" tests=\"" +
          std::to_string(portas.size()) + "\" failures=\"" + std::to_string(falhas) + "\" errors=\"" +

@@ -72,11 +72,18 @@ bool Aprovada(const Porta& p, bool aceitaNaoAplica);
 // A failure of the run itself rather than of the pinpad (JUnit <error>).
 bool ErroDeExecucao(const Porta& p);
 
-std::string Tabela(const std::vector<Porta>& portas);
+// The table, UTF-8, its columns lined up by the characters shown; the
+// verdicts in colour when `cores`.
+std::string Tabela(const std::vector<Porta>& portas, bool cores = false);
+// Version of the JSON record's layout (its member "versao_formato").
+inline constexpr int VersaoFormatoJson = 1;
 std::string Json(const std::vector<Porta>& portas, const std::string& pasta, const std::string& inicio,
                  double segundos, bool aceitaNaoAplica);
 std::string JUnit(const std::vector<Porta>& portas, const std::string& inicio, double segundos,
                   bool aceitaNaoAplica);
+
+// Kolvar's console (Latin-1, with the port path as the user gave it) as UTF-8.
+std::string ConsoleUtf8(const Porta& p);
 
 // Console file name for the n-th port (1-based): "01-ttyACM0.txt".
 std::string NomeArquivo(int n, const std::string& porta);

@@ -27,7 +27,10 @@
 #include "tools/kolvar-lote/Processos.h"
 #include "tools/kolvar-lote/Relatorio.h"
 #include "tools/kolvar-lote/Saidas.h"
+#include "tools/pinpadctl/Argumentos.h"
+#include "tools/pinpadctl/Cores.h"
 #include "tools/pinpadctl/Porta.h"
+#include "tools/pinpadctl/Texto.h"
 
 namespace {
 
@@ -35,10 +38,22 @@ using Relogio = std::chrono::steady_clock;
 constexpr int StatusUso = 255;
 constexpr int StatusGravacao = 2;  // a record or console file could not be written
 constexpr char VersaoLote[] = KOLVAR_LOTE_VERSAO;
+constexpr char UsoGeral[] = "Uso: kolvar-lote [opcoes] PORTA...";
+// Longest --limite: a week.
+constexpr double LimiteMaximo = 7 * 86400;
+
+// A command line that cannot run: the reason and the usage line on standard
+// error, status 255.
+int ErroDeUso(const std::string& erro) {
+  const std::string texto = "kolvar-lote: " + erro + "\n" + UsoGeral + " (veja kolvar-lote --help)\n";
+  std::fputs(pinpadctl::Utf8ParaLocale(texto).c_str(), stderr);
+  return StatusUso;
+}
 
 void Ajuda(FILE* f) {
   std::fprintf(f,
-               "Uso: kolvar-lote [opcoes] PORTA...\n\n"
+               "%s\n"
+               "       kolvar-lote --version\n\n"
                "Roda o teste do Kolvar em todas as PORTAs ao mesmo tempo, um processo Kolvar por porta.\n"
                "Mostra o estado de cada porta enquanto roda (uma linha por porta num terminal, linhas\n"
                "simples fora dele), guarda a saida de console de cada porta numa pasta e termina com\n"
@@ -52,11 +67,15 @@ void Ajuda(FILE* f) {
                "  --kolvar CAMINHO    o programa Kolvar (padrao: o que esta ao lado deste, depois o PATH)\n"
                "  --limite S          encerra o Kolvar de uma porta apos S segundos (padrao 600)\n"
                "  --aceita-nao-aplica conta \"NAO SE APLICA\" (versao 1.07 ou acima) como aprovado\n"
-               "  --help              esta ajuda\n\n"
+               "  --help              esta ajuda\n"
+               "  --version           a versao do programa\n\n"
+               "Os erros vao para a saida de erro. Os vereditos da tabela tem cor num terminal (sem\n"
+               "NO_COLOR). O JSON e o JUnit sao UTF-8; o JSON leva \"versao_formato\".\n\n"
                "Status de saida: 0 quando todos os pinpads sao compativeis, 1 quando algum nao e (ou\n"
                "nao pode ser testado), 2 quando um registro nao pode ser gravado, 130 ou 143 quando\n"
                "interrompido por SIGINT ou SIGTERM, 255 para linha de comando invalida, Kolvar nao\n"
-               "encontrado ou saida que nao pode ser gravada.\n");
+               "encontrado ou saida que nao pode ser gravada.\n",
+               UsoGeral);
 }
 
 bool Executavel(const std::string& p) { return !p.empty() && access(p.c_str(), X_OK) == 0; }
@@ -183,6 +202,7 @@ class Painel {
 }  // namespace
 
 int main(int argc, char** argv) {
+  pinpadctl::AdotaLocale();
   std::string pasta, arqJson, arqJunit, arqHtml, kolvar;
   double limite = 600;
   bool aceitaNaoAplica = false;
@@ -190,10 +210,7 @@ int main(int argc, char** argv) {
   for (int i = 1; i < argc; ++i) {
     std::string a = argv[i];
     auto valor = [&](std::string& v) {
-      if (i + 1 >= argc) {
-        std::fprintf(stderr, "kolvar-lote: falta o valor de %s\n", a.c_str());
-        return false;
-      }
+      if (i + 1 >= argc) return false;
       v = argv[++i];
       return true;
     };
@@ -201,31 +218,32 @@ int main(int argc, char** argv) {
     if (a == "--help" || a == "-h") {
       Ajuda(stdout);
       return 0;
+    } else if (a == "--version") {
+      std::fputs(pinpadctl::LinhaVersao("kolvar-lote").c_str(), stdout);
+      return 0;
     } else if (a == "--saida") {
-      if (!valor(pasta)) return StatusUso;
+      if (!valor(pasta)) return ErroDeUso("falta o valor de " + a);
     } else if (a == "--json") {
-      if (!valor(arqJson)) return StatusUso;
+      if (!valor(arqJson)) return ErroDeUso("falta o valor de " + a);
     } else if (a == "--junit") {
-      if (!valor(arqJunit)) return StatusUso;
+      if (!valor(arqJunit)) return ErroDeUso("falta o valor de " + a);
     } else if (a == "--html") {
-      if (!valor(arqHtml)) return StatusUso;
+      if (!valor(arqHtml)) return ErroDeUso("falta o valor de " + a);
     } else if (a == "--kolvar") {
-      if (!valor(kolvar)) return StatusUso;
+      if (!valor(kolvar)) return ErroDeUso("falta o valor de " + a);
     } else if (a == "--aceita-nao-aplica") {
       aceitaNaoAplica = true;
     } else if (a == "--limite") {
-      if (!valor(v)) return StatusUso;
-      char* fim = nullptr;
-      limite = std::strtod(v.c_str(), &fim);
-      if (v.empty() || *fim || limite <= 0) {
-        std::fprintf(stderr, "kolvar-lote: --limite pede segundos\n");
-        return StatusUso;
-      }
+      if (!valor(v)) return ErroDeUso("falta o valor de " + a);
+      if (!pinpadctl::SegundosEstritos(v, LimiteMaximo, limite))
+        return ErroDeUso("--limite pede segundos acima de zero, ate 604800 (ex.: 600), e nao \"" +
+                         pinpadctl::TextoUsuarioParaUtf8(v) + "\"");
     } else if (a == "--") {
       for (++i; i < argc; ++i) nomes.push_back(argv[i]);
     } else if (a.size() > 1 && a[0] == '-') {
-      std::fprintf(stderr, "kolvar-lote: opcao desconhecida: %s (veja kolvar-lote --help)\n", a.c_str());
-      return StatusUso;
+      return ErroDeUso("opcao desconhecida: " + pinpadctl::TextoUsuarioParaUtf8(a));
+    } else if (a.empty()) {
+      return ErroDeUso("uma PORTA vazia (\"\") nao e um dispositivo");
     } else {
       nomes.push_back(a);
     }
@@ -428,7 +446,7 @@ int main(int argc, char** argv) {
     if (e.arquivoFalhou) falhas.push_back(pasta + "/" + portas[i].arquivo);
   }
 
-  std::printf("\n%s", lote::Tabela(portas).c_str());
+  std::printf("\n%s", pinpadctl::Utf8ParaLocale(lote::Tabela(portas, pinpadctl::CoresEm(stdout))).c_str());
   bool todas = true;
   for (const auto& p : portas) todas = todas && lote::Aprovada(p, aceitaNaoAplica);
   std::printf("\n%zu porta(s) em %.1f s; saida de console em %s/%s\n", portas.size(), total, pasta.c_str(),

@@ -13,11 +13,12 @@
 
 namespace {
 
-void Uso() {
+void Uso(FILE* f = stderr) {
   std::fputs(
       "uso: letrace [--json] ARQUIVO...\n"
-      "     letrace --gera-chave AAAAMMDD AAAAMMDD\n",
-      stderr);
+      "     letrace --gera-chave AAAAMMDD AAAAMMDD\n"
+      "     letrace --help | --version\n",
+      f);
 }
 
 // Both dates must be real (DataValida: no 31 February), the start not after
@@ -68,6 +69,14 @@ int LeArquivo(const char* nome, bool json) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+    std::puts("letrace " PINPAD_VERSAO);
+    return 0;
+  }
+  if (argc == 2 && std::strcmp(argv[1], "--help") == 0) {
+    Uso(stdout);
+    return 0;
+  }
   if (argc >= 2 && std::strcmp(argv[1], "--gera-chave") == 0) {
     if (argc != 4) {
       Uso();

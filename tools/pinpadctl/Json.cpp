@@ -2,12 +2,13 @@
 
 #include <cstdio>
 
+#include "tools/pinpadctl/Texto.h"
+
 namespace pinpadctl {
 
-std::string AspasJson(std::string_view latin1) {
+std::string AspasJson(std::string_view utf8) {
   std::string s = "\"";
-  for (char ch : latin1) {
-    const auto c = static_cast<unsigned char>(ch);
+  for (unsigned char c : TextoUsuarioParaUtf8(utf8)) {
     if (c == '"' || c == '\\') {
       s += '\\';
       s += static_cast<char>(c);
@@ -17,11 +18,8 @@ std::string AspasJson(std::string_view latin1) {
       char u[8];
       std::snprintf(u, sizeof u, "\\u%04x", c);
       s += u;
-    } else if (c < 0x80) {
+    } else {
       s += static_cast<char>(c);
-    } else {  // Latin-1 to UTF-8: two bytes
-      s += static_cast<char>(0xC0 | (c >> 6));
-      s += static_cast<char>(0x80 | (c & 0x3F));
     }
   }
   return s + "\"";

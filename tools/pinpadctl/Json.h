@@ -1,13 +1,15 @@
 #pragma once
-// A JSON object built member by member. Texts come in as Latin-1 bytes (the
-// pinpad's and the library's character set) and leave as UTF-8 with control
-// characters escaped.
+// A JSON object built member by member. Texts come in as UTF-8 (convert the
+// pinpad's Latin-1 with Latin1ParaUtf8 and the user's text with
+// TextoUsuarioParaUtf8 first) and leave as valid UTF-8 with control characters
+// escaped; bytes that are not UTF-8 are read as the user's text
+// (TextoUsuarioParaUtf8), so the output is always valid UTF-8.
 #include <string>
 #include <string_view>
 
 namespace pinpadctl {
 
-std::string AspasJson(std::string_view latin1);
+std::string AspasJson(std::string_view utf8);
 
 class ObjetoJson {
  public:

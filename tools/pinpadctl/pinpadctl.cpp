@@ -20,9 +20,12 @@
 
 #include "pinpad/pinpad.h"
 #include "tool/TextoRetorno.h"
+#include "tools/pinpadctl/Argumentos.h"
 #include "tools/pinpadctl/Blocos.h"
+#include "tools/pinpadctl/Cores.h"
 #include "tools/pinpadctl/Json.h"
 #include "tools/pinpadctl/Porta.h"
+#include "tools/pinpadctl/Texto.h"
 
 using namespace pinpadctl;
 
@@ -30,6 +33,11 @@ namespace {
 
 constexpr int StatusUso = 255;         // bad command line, as Kolvar's
 constexpr int StatusInterrompido = 130;  // Ctrl-C: 128 + SIGINT
+// Version of the JSON object's layout: grows when a member changes meaning or
+// goes away (new members do not change it).
+constexpr int VersaoFormatoJson = 1;
+// Length of the information block's fields (the layout LeInformacao reads).
+constexpr size_t TamBlocoInformacao = 100;
 // Working key sent with every encryption request (Kolvar's test vector): the
 // pinpad decrypts it under the master key of the index.
 constexpr char ChaveTrabalhoPadrao[] = "3F9A0C5E71B2D84A6E0F19C3B7D25A48";
@@ -41,6 +49,8 @@ struct Ajuda {
   const char* comando;
   const char* uso;
   const char* texto;
+  int minimo, maximo;    // arguments after PORTA COMANDO
+  const char* opcoes;    // options of the command besides --json and --help
 };
 
 constexpr Ajuda Ajudas[] = {
@@ -49,40 +59,68 @@ constexpr Ajuda Ajudas[] = {
      "terminal), confere se o pinpad responde, le o bloco de informacao campo a campo e diz se\n"
      "a versao pede o teste do Kolvar, le o carimbo de tempo, procura os indices de chave\n"
      "mestra que respondem ao comando de criptografia (0-99, ou A-B), mostra um texto no\n"
-     "display e termina com um resumo. --teclado acrescenta o teste de tecla (pede operador)."},
-    {"info", "info [INDICE]", "Le o bloco de informacao (indice 00 por padrao) e mostra os campos pelo nome."},
+     "display e termina com um resumo. --teclado acrescenta o teste de tecla (pede operador).\n"
+     "O texto de teste fica no display depois do fim.",
+     0, 0, "--teclado --indices --espera"},
+    {"info", "info [INDICE]",
+     "Le o bloco de informacao (INDICE de dois digitos, 00 por padrao) e mostra os campos pelo\n"
+     "nome. Um bloco com menos de 100 caracteres e uma falha (status 33).",
+     0, 1, ""},
     {"mostra", "mostra TEXTO",
      "Mostra TEXTO no display de duas linhas de 16; '|' separa as linhas (\"LINHA 1|LINHA 2\").\n"
-     "Sem '|', ate 32 caracteres, quebrados apos o 16o."},
+     "Sem '|', ate 32 caracteres, quebrados apos o 16o. O texto fica no display depois que a\n"
+     "porta e fechada. Conta caracteres, nao bytes: acentos do Latin-1 (ISO-8859-1) sao\n"
+     "aceitos, na codificacao do sistema (LANG); um caractere fora dele e recusado.",
+     1, 1, ""},
     {"tecla", "tecla [--espera S]",
      "Espera uma tecla do pinpad (ate S segundos, 30 por padrao) e mostra qual. O status de saida\n"
-     "e o codigo da tecla: 0 OK, 4-7 F1-F4, 8 BACKSP, 13 CANCEL; 12 quando o tempo se esgota."},
+     "e o codigo da tecla: 0 OK, 4-7 F1-F4, 8 BACKSP, 13 CANCEL; 12 quando o tempo se esgota.",
+     0, 0, "--espera"},
     {"cifra", "cifra INDICE HEX [--des|--3des] [--chave-trabalho HEX32]",
      "Cifra o bloco HEX (16 digitos hexadecimais) com a chave mestra do INDICE (0-99): triplo\n"
-     "DES e, se o pinpad recusar, DES simples (--des ou --3des fixam o modo)."},
-    {"carimbo", "carimbo [INDICE]", "Le o carimbo de tempo das tabelas (indice 00 por padrao)."},
+     "DES e, se o pinpad recusar, DES simples (--des ou --3des fixam o modo).",
+     2, 2, "--des --3des --chave-trabalho"},
+    {"carimbo", "carimbo [INDICE]", "Le o carimbo de tempo das tabelas (INDICE de dois digitos, 00 por padrao).",
+     0, 1, ""},
     {"evento", "evento [--espera S]",
      "Espera um evento do pinpad: tecla, cartao magnetico passado (so o numero mascarado) ou\n"
-     "cartao com chip inserido ou retirado."},
+     "cartao com chip inserido ou retirado.",
+     0, 0, "--espera"},
     {"remove", "remove [MENSAGEM] [--espera S]",
-     "Pede a retirada do cartao (MENSAGEM no display, \"RETIRE O CARTAO\" por padrao) e espera."},
+     "Pede a retirada do cartao (MENSAGEM no display, ate 32 caracteres, \"RETIRE O CARTAO\"\n"
+     "por padrao) e espera.",
+     0, 1, "--espera"},
     {"cartao", "cartao [--espera S]",
      "Le um cartao e mostra o numero mascarado (seis primeiros e quatro ultimos digitos), a\n"
-     "validade e o nome do portador. Nunca mostra trilhas nem o numero inteiro."},
+     "validade e o nome do portador. Nunca mostra trilhas nem o numero inteiro.",
+     0, 0, "--espera"},
 };
+
+constexpr char UsoGeral[] = "Uso: pinpadctl [--json] PORTA COMANDO [ARGUMENTOS]";
 
 void AjudaGeral(FILE* f) {
   std::fprintf(f,
-               "Uso: pinpadctl [--json] PORTA COMANDO [ARGUMENTOS]\n"
-               "     pinpadctl [COMANDO] --help\n\n"
+               "%s\n"
+               "     pinpadctl [COMANDO] --help\n"
+               "     pinpadctl --version\n\n"
                "Diagnostica e opera um pinpad na porta serial PORTA (ex.: /dev/ttyACM0).\n\n"
-               "Comandos:\n");
+               "Comandos:\n",
+               UsoGeral);
   for (const auto& a : Ajudas) std::fprintf(f, "  %s\n", a.uso);
   std::fprintf(f,
                "\nOpcoes:\n"
-               "  --json        resultado em JSON (um objeto) na saida padrao\n"
-               "  --espera S    limite de cada espera pelo pinpad, em segundos (padrao 30)\n"
-               "  --help        esta ajuda; 'pinpadctl COMANDO --help' explica o comando\n\n"
+               "  --json        resultado em JSON (um objeto, UTF-8, com \"versao_formato\") na saida\n"
+               "                padrao; um erro tambem sai assim, alem da linha na saida de erro\n"
+               "  --espera S    limite, em segundos (padrao 30), da espera pelo operador ou pelo\n"
+               "                cartao em tecla, evento, remove, cartao e no teste de tecla do\n"
+               "                diagnostico. Nao limita os comandos de resposta imediata (abertura,\n"
+               "                informacao, display, cifra, carimbo), que a biblioteca nao deixa\n"
+               "                interromper: um pinpad que para de responder segura cada um pelos\n"
+               "                limites do protocolo, cerca de 6 s sem confirmar o comando e cerca\n"
+               "                de 11 s quando confirma e nao responde\n"
+               "  --help        esta ajuda; 'pinpadctl COMANDO --help' explica o comando\n"
+               "  --version     a versao do programa\n\n"
+               "Os erros vao para a saida de erro. Cores (OK, FALHA) so num terminal e sem NO_COLOR.\n\n"
                "Status de saida: o codigo de retorno da operacao que falhou (0 quando tudo deu\n"
                "certo), impresso com o seu texto; 130 quando interrompido (Ctrl-C), depois de\n"
                "abortar o comando pendente e fechar a porta; 255 para linha de comando invalida.\n");
@@ -97,19 +135,15 @@ const Ajuda* AjudaDe(const std::string& comando) {
 struct Opcoes {
   bool json = false;
   bool ajuda = false;
+  bool versao = false;
   double espera = 30;
   bool teclado = false;
   int indiceDe = 0, indiceAte = 99;
   int modo = -1;  // -1: triple DES, then single DES; 0 DES; 1 triple DES
   std::string chaveTrabalho = ChaveTrabalhoPadrao;
   std::vector<std::string> posicionais;
+  std::vector<std::string> dadas;  // options given, checked against the command's
 };
-
-bool Numero(const std::string& s, double& v) {
-  char* fim = nullptr;
-  v = std::strtod(s.c_str(), &fim);
-  return !s.empty() && fim && *fim == '\0' && v > 0 && v < 86400;
-}
 
 bool Hexadecimal(std::string& s, size_t tamanho) {
   if (s.size() != tamanho) return false;
@@ -121,6 +155,7 @@ bool Hexadecimal(std::string& s, size_t tamanho) {
 }
 
 // Reads the options anywhere on the line; the rest are PORTA COMANDO ARGS.
+// After "--" everything is an argument (a text that starts with '-').
 bool LeOpcoes(int argc, char** argv, Opcoes& o, std::string& erro) {
   for (int i = 1; i < argc; ++i) {
     std::string a = argv[i];
@@ -133,10 +168,17 @@ bool LeOpcoes(int argc, char** argv, Opcoes& o, std::string& erro) {
       return true;
     };
     std::string v;
+    if (a == "--") {
+      for (++i; i < argc; ++i) o.posicionais.push_back(argv[i]);
+      break;
+    }
+    if (a.size() > 1 && a[0] == '-') o.dadas.push_back(a);
     if (a == "--json") {
       o.json = true;
     } else if (a == "--help" || a == "-h") {
       o.ajuda = true;
+    } else if (a == "--version") {
+      o.versao = true;
     } else if (a == "--teclado") {
       o.teclado = true;
     } else if (a == "--des") {
@@ -145,22 +187,16 @@ bool LeOpcoes(int argc, char** argv, Opcoes& o, std::string& erro) {
       o.modo = 1;
     } else if (a == "--espera") {
       if (!valor(v)) return false;
-      if (!Numero(v, o.espera)) {
-        erro = "--espera pede segundos (ex.: 30)";
+      if (!SegundosEstritos(v, 86400, o.espera)) {
+        erro = "--espera pede segundos acima de zero, ate 86400 (ex.: 30 ou 0.5), e nao \"" + TextoUsuarioParaUtf8(v) + "\"";
         return false;
       }
     } else if (a == "--indices") {
       if (!valor(v)) return false;
-      int de = -1, ate = -1;
-      char resto = 0;
-      int n = std::sscanf(v.c_str(), "%d-%d%c", &de, &ate, &resto);
-      if (n == 1) ate = de;
-      if ((n != 1 && n != 2) || de < 0 || ate > 99 || de > ate) {
-        erro = "--indices pede A-B com 0 <= A <= B <= 99";
+      if (!FaixaEstrita(v, 0, 99, o.indiceDe, o.indiceAte)) {
+        erro = "--indices pede A-B (ou A) com 0 <= A <= B <= 99, e nao \"" + TextoUsuarioParaUtf8(v) + "\"";
         return false;
       }
-      o.indiceDe = de;
-      o.indiceAte = ate;
     } else if (a == "--chave-trabalho") {
       if (!valor(v)) return false;
       if (!Hexadecimal(v, 32)) {
@@ -182,21 +218,53 @@ bool LeOpcoes(int argc, char** argv, Opcoes& o, std::string& erro) {
 
 struct Contexto {
   Opcoes op;
-  std::string porta, comando;
+  std::string porta, comando;  // as given (the path is opened as its bytes)
+  std::string portaUtf8;       // the port for texts and JSON
   ObjetoJson json;
-  bool aberto = false;  // PP_Open succeeded: PP_Close before leaving
+  bool aberto = false;         // PP_Open succeeded: PP_Close before leaving
+  std::string fechamento;      // PP_Close's message: stays on the display
+  std::string causa;           // why the port does not open, when it is known
+  bool cores = false;          // colour on standard output
 };
 
 Contexto* ctx = nullptr;
 
-// A line for people; nothing in JSON mode.
+// Writes UTF-8 text in the locale's encoding.
+void Escreve(FILE* f, const std::string& utf8) {
+  const std::string t = Utf8ParaLocale(utf8);
+  std::fwrite(t.data(), 1, t.size(), f);
+  std::fflush(f);
+}
+
+std::string Formata(const char* formato, va_list args) {
+  char curto[512];
+  va_list copia;
+  va_copy(copia, args);
+  int n = std::vsnprintf(curto, sizeof curto, formato, copia);
+  va_end(copia);
+  if (n < 0) return {};
+  if (static_cast<size_t>(n) < sizeof curto) return std::string(curto, static_cast<size_t>(n));
+  std::string longo(static_cast<size_t>(n) + 1, '\0');
+  std::vsnprintf(longo.data(), longo.size(), formato, args);
+  longo.resize(static_cast<size_t>(n));
+  return longo;
+}
+
+// A line for people (UTF-8 arguments); nothing in JSON mode.
 __attribute__((format(printf, 1, 2))) void Linha(const char* formato, ...) {
   if (ctx->op.json) return;
   va_list args;
   va_start(args, formato);
-  std::vprintf(formato, args);
+  Escreve(stdout, Formata(formato, args));
   va_end(args);
-  std::fflush(stdout);
+}
+
+// An error or a notice for people, on standard error (UTF-8 arguments).
+__attribute__((format(printf, 1, 2))) void Aviso(const char* formato, ...) {
+  va_list args;
+  va_start(args, formato);
+  Escreve(stderr, Formata(formato, args));
+  va_end(args);
 }
 
 std::string Aparado(const char* p, size_t n) {
@@ -205,34 +273,59 @@ std::string Aparado(const char* p, size_t n) {
   return s;
 }
 
-std::string TextoCodigo(int32_t codigo) { return TextoRetorno(static_cast<uint32_t>(codigo)); }
+// The code's text as UTF-8 (two of them carry Latin-1 accents).
+std::string TextoCodigo(int32_t codigo) { return Latin1ParaUtf8(TextoRetorno(static_cast<uint32_t>(codigo))); }
 
 void Fecha() {
   if (ctx->aberto) {
     ctx->aberto = false;
-    PP_Close("");
+    PP_Close(ctx->fechamento.c_str());
   }
 }
 
-// Ends the program with `codigo`: the error line (text) or the status members
-// (JSON), the port closed first.
+// Ends the program with `codigo`: the error line on standard error and, in
+// JSON mode, the status members on standard output; the port closed first.
+// When the port's fault is already explained, its explanation replaces the
+// generic text of code 30 ("provavelmente ocupada").
 [[noreturn]] void Termina(int32_t codigo, const char* operacao) {
   Fecha();
+  std::string texto = codigo == StatusInterrompido ? "interrompido" : TextoCodigo(codigo);
+  if (codigo == PPCOMP_PORTERR && !ctx->causa.empty()) texto = ctx->causa;
+  if (codigo != PPCOMP_OK && codigo != StatusInterrompido)
+    Aviso("Erro %s (%d) - %s\n", operacao ? operacao : "", codigo, texto.c_str());
   if (ctx->op.json) {
-    ctx->json.Numero("status", codigo).Texto("texto", codigo == StatusInterrompido ? "interrompido" : TextoCodigo(codigo));
+    ctx->json.Numero("status", codigo).Texto("texto", texto);
     if (codigo != PPCOMP_OK && operacao) ctx->json.Texto("operacao", operacao);
     std::printf("%s\n", ctx->json.Texto().c_str());
-  } else if (codigo != PPCOMP_OK && codigo != StatusInterrompido) {
-    std::printf("Erro %s (%d) - %s\n", operacao ? operacao : "", codigo, TextoCodigo(codigo).c_str());
   }
   std::fflush(stdout);
   std::exit(codigo & 0xFF);
 }
 
+// A command line that cannot run: the reason and the usage line on standard
+// error (and a JSON object in JSON mode), status 255, the port untouched.
+[[noreturn]] void ErroDeUso(const std::string& erro, const Ajuda* ajuda) {
+  Aviso("pinpadctl: %s\n", erro.c_str());
+  if (ajuda)
+    Aviso("Uso: pinpadctl [--json] PORTA %s\n", ajuda->uso);
+  else
+    Aviso("%s (veja pinpadctl --help)\n", UsoGeral);
+  if (ctx->op.json) {
+    ObjetoJson j;
+    j.Numero("versao_formato", VersaoFormatoJson)
+        .Numero("status", StatusUso)
+        .Texto("texto", "linha de comando invalida")
+        .Texto("erro", erro);
+    std::printf("%s\n", j.Texto().c_str());
+  }
+  std::fflush(stdout);
+  std::exit(StatusUso);
+}
+
 [[noreturn]] void Interrompe(bool abortar) {
   if (abortar) PP_Abort();
   Fecha();
-  std::fprintf(stderr, "pinpadctl: interrompido; comando pendente abortado no pinpad e porta fechada\n");
+  Aviso("pinpadctl: interrompido; comando pendente abortado no pinpad e porta fechada\n");
   ctx->json.Logico("interrompido", true);
   Termina(StatusInterrompido, nullptr);
 }
@@ -249,7 +342,7 @@ int32_t EsperaFim(const std::function<int32_t(char*)>& consulta) {
     std::memset(mensagem, 0, sizeof mensagem);
     int32_t r = consulta(mensagem);
     if (r == PPCOMP_NOTIFY) {
-      std::fprintf(stderr, "pinpad: %s\n", Aparado(mensagem, 32).c_str());
+      Aviso("pinpad: %s\n", Latin1ParaUtf8(Aparado(mensagem, 32)).c_str());
       continue;
     }
     if (r != PPCOMP_PROCESSING) return r;
@@ -276,7 +369,8 @@ bool Abre(int32_t* codigo, std::string* explicacao) {
   ExameDePorta ex = ExaminaPorta(ctx->porta);
   if (!ex.ok) {
     *codigo = PPCOMP_PORTERR;
-    *explicacao = ex.explicacao;
+    *explicacao = TextoUsuarioParaUtf8(ex.explicacao);
+    ctx->causa = *explicacao;
     return false;
   }
   int32_t r = Bloqueante([] { return PP_Open(ctx->porta.c_str()); });
@@ -286,7 +380,7 @@ bool Abre(int32_t* codigo, std::string* explicacao) {
     return true;
   }
   if (r == PPCOMP_PORTERR) {
-    *explicacao = "A biblioteca nao conseguiu abrir nem configurar a porta \"" + ctx->porta + "\".";
+    *explicacao = "A biblioteca nao conseguiu abrir nem configurar a porta \"" + ctx->portaUtf8 + "\".";
   } else if (r == PPCOMP_COMMERR || r == PPCOMP_COMMTOUT) {
     *explicacao = "A porta abre, mas o pinpad nao responde ao comando de abertura: confira o cabo, a "
                   "alimentacao, se o aparelho e um pinpad e a velocidade (19200 bit/s).";
@@ -302,15 +396,20 @@ void AbreOuTermina() {
   int32_t codigo = 0;
   std::string explicacao;
   if (Abre(&codigo, &explicacao)) return;
-  if (ctx->op.json) {
-    ctx->json.Texto("explicacao", explicacao);
-  } else {
-    std::printf("%s\n", explicacao.c_str());
-  }
+  ctx->json.Texto("explicacao", explicacao);
+  // A known cause is the error line itself (Termina); otherwise it comes first.
+  if (ctx->causa.empty()) Aviso("%s\n", explicacao.c_str());
   Termina(codigo, "PP_Open");
 }
 
 // ---- Commands -----------------------------------------------------------------
+
+// The fields as UTF-8 (the pinpad writes Latin-1).
+Informacao InformacaoUtf8(const Informacao& l) {
+  return {Latin1ParaUtf8(l.fabricante), Latin1ParaUtf8(l.modelo),   Latin1ParaUtf8(l.sem_contato),
+          Latin1ParaUtf8(l.firmware),   Latin1ParaUtf8(l.versao),   Latin1ParaUtf8(l.aplicacao),
+          Latin1ParaUtf8(l.serie)};
+}
 
 void JsonInformacao(const Informacao& i, ObjetoJson& j) {
   j.Texto("fabricante", i.fabricante)
@@ -328,6 +427,15 @@ std::string TextoKolvar(const Informacao& i) {
   return "versao \"" + i.versao + "\" 1.07 ou acima: o teste do Kolvar nao se aplica (pinpad homologado)";
 }
 
+// The raw block (Latin-1), control characters as dots.
+void MostraBloco(const std::string& bloco) {
+  std::string visivel = bloco;
+  for (auto& c : visivel)
+    if (static_cast<unsigned char>(c) < 0x20 || (static_cast<unsigned char>(c) >= 0x7F && static_cast<unsigned char>(c) < 0xA0)) c = '.';
+  const std::string rotulo = "Bloco (" + std::to_string(bloco.size()) + "):";
+  Linha("%-19s[%s]\n", rotulo.c_str(), Latin1ParaUtf8(visivel).c_str());
+}
+
 void MostraInformacao(const Informacao& i, const std::string& bloco) {
   Linha("Fabricante:        %s\n", i.fabricante.c_str());
   Linha("Modelo:            %s\n", i.modelo.c_str());
@@ -336,39 +444,61 @@ void MostraInformacao(const Informacao& i, const std::string& bloco) {
   Linha("Versao aplicacao:  %s\n", i.aplicacao.c_str());
   Linha("Numero de serie:   %s\n", i.serie.c_str());
   Linha("Kolvar:            %s\n", TextoKolvar(i).c_str());
-  std::string visivel = bloco;
-  for (auto& c : visivel)
-    if (static_cast<unsigned char>(c) < 0x20) c = '.';
-  const std::string rotulo = "Bloco (" + std::to_string(bloco.size()) + "):";
-  Linha("%-19s[%s]\n", rotulo.c_str(), visivel.c_str());
+  MostraBloco(bloco);
 }
 
-int32_t LeBlocoInformacao(const std::string& indice, std::string& bloco) {
+// The information block. A pinpad that answers with fewer characters than
+// the block's fields take has not given its information: PPCOMP_RSPERR, with
+// the block as it came in `bloco` and the reason in `falta`.
+int32_t LeBlocoInformacao(const std::string& indice, std::string& bloco, std::string& falta) {
   char saida[1025] = {};
   int32_t r = Bloqueante([&] { return PP_GetInfo(indice.c_str(), saida); });
-  if (r == PPCOMP_OK) bloco.assign(saida, strnlen(saida, 256));
-  return r;
+  if (r != PPCOMP_OK) return r;
+  bloco.assign(saida, strnlen(saida, 256));
+  if (bloco.size() >= TamBlocoInformacao) return PPCOMP_OK;
+  falta = "bloco de informacao incompleto: " + std::to_string(bloco.size()) + " de " +
+          std::to_string(TamBlocoInformacao) + " caracteres";
+  return PPCOMP_RSPERR;
+}
+
+// A two-digit index ("00"), the command's optional argument.
+std::string IndiceDoComando() {
+  const auto& pos = ctx->op.posicionais;
+  if (pos.size() < 3) return "00";
+  long v = 0;
+  if (pos[2].size() != 2 || !InteiroEstrito(pos[2], 0, 99, v))
+    ErroDeUso("o INDICE tem dois digitos, de 00 a 99 (ex.: 00), e nao \"" + TextoUsuarioParaUtf8(pos[2]) + "\"",
+              AjudaDe(ctx->comando));
+  return pos[2];
 }
 
 int ComandoInfo() {
-  std::string indice = ctx->op.posicionais.size() > 2 ? ctx->op.posicionais[2] : "00";
-  if (indice.size() != 2) {
-    std::fprintf(stderr, "pinpadctl: o indice tem dois digitos (ex.: 00)\n");
-    return StatusUso;
-  }
+  const std::string indice = IndiceDoComando();
   AbreOuTermina();
-  std::string bloco;
-  int32_t r = LeBlocoInformacao(indice, bloco);
+  std::string bloco, falta;
+  int32_t r = LeBlocoInformacao(indice, bloco, falta);
+  if (r == PPCOMP_RSPERR && !falta.empty()) {
+    // What did come is shown; blank fields are not.
+    if (!bloco.empty()) MostraBloco(bloco);
+    ctx->json.Texto("bloco", Latin1ParaUtf8(bloco))
+        .Numero("caracteres", static_cast<long long>(bloco.size()))
+        .Texto("detalhe", falta);
+    Aviso("pinpadctl: %s\n", falta.c_str());
+  }
   if (r != PPCOMP_OK) Termina(r, "PP_GetInfo");
-  Informacao i = LeInformacao(bloco);
+  Informacao i = InformacaoUtf8(LeInformacao(bloco));
   MostraInformacao(i, bloco);
   JsonInformacao(i, ctx->json);
-  ctx->json.Texto("bloco", bloco);
+  ctx->json.Texto("bloco", Latin1ParaUtf8(bloco));
   Termina(PPCOMP_OK, nullptr);
 }
 
-// "LINHA 1|LINHA 2" or up to 32 characters, as the 32-character display text.
-bool TextoDisplay(const std::string& texto, std::string& display, std::string& erro) {
+// "LINHA 1|LINHA 2" or up to 32 characters (the user's text, in the locale's
+// encoding), as the 32-character display text in the pinpad's Latin-1: one
+// byte per character, so the limits count characters.
+bool TextoDisplay(const std::string& usuario, std::string& display, std::string& erro) {
+  std::string texto;
+  if (!TextoUsuarioParaLatin1(usuario, texto, erro)) return false;
   auto barra = texto.find('|');
   if (barra == std::string::npos) {
     if (texto.size() > 32) {
@@ -390,20 +520,17 @@ bool TextoDisplay(const std::string& texto, std::string& display, std::string& e
 }
 
 int ComandoMostra() {
-  if (ctx->op.posicionais.size() != 3) {
-    std::fprintf(stderr, "pinpadctl: uso: %s\n", AjudaDe("mostra")->uso);
-    return StatusUso;
-  }
   std::string display, erro;
-  if (!TextoDisplay(ctx->op.posicionais[2], display, erro)) {
-    std::fprintf(stderr, "pinpadctl: %s\n", erro.c_str());
-    return StatusUso;
-  }
+  if (!TextoDisplay(ctx->op.posicionais[2], display, erro)) ErroDeUso(erro, AjudaDe("mostra"));
   AbreOuTermina();
   int32_t r = Bloqueante([&] { return PP_Display(display.c_str()); });
   if (r != PPCOMP_OK) Termina(r, "PP_Display");
-  Linha("Display: [%s]\n         [%s]\n", display.substr(0, 16).c_str(), display.substr(16).c_str());
-  ctx->json.Texto("linha1", display.substr(0, 16)).Texto("linha2", display.substr(16));
+  // The closing message is what the pinpad shows once the port is closed: the
+  // text stays on the display instead of being wiped by an empty one.
+  ctx->fechamento = display;
+  const std::string l1 = Latin1ParaUtf8(display.substr(0, 16)), l2 = Latin1ParaUtf8(display.substr(16));
+  Linha("Display: [%s]\n         [%s]\n", l1.c_str(), l2.c_str());
+  ctx->json.Texto("linha1", l1).Texto("linha2", l2);
   Termina(PPCOMP_OK, nullptr);
 }
 
@@ -455,22 +582,11 @@ int32_t Cifra(int indice, const std::string& dados, int modo, int* usado, std::s
 }
 
 int ComandoCifra() {
-  if (ctx->op.posicionais.size() != 4) {
-    std::fprintf(stderr, "pinpadctl: uso: %s\n", AjudaDe("cifra")->uso);
-    return StatusUso;
-  }
-  char* fim = nullptr;
-  const std::string& textoIndice = ctx->op.posicionais[2];
-  long indice = std::strtol(textoIndice.c_str(), &fim, 10);
+  long indice = 0;
   std::string dados = ctx->op.posicionais[3];
-  if (textoIndice.empty() || *fim || indice < 0 || indice > 99) {
-    std::fprintf(stderr, "pinpadctl: INDICE vai de 0 a 99\n");
-    return StatusUso;
-  }
-  if (!Hexadecimal(dados, 16)) {
-    std::fprintf(stderr, "pinpadctl: HEX sao 16 digitos hexadecimais (um bloco de 8 bytes)\n");
-    return StatusUso;
-  }
+  if (!InteiroEstrito(ctx->op.posicionais[2], 0, 99, indice))
+    ErroDeUso("INDICE vai de 0 a 99, e nao \"" + TextoUsuarioParaUtf8(ctx->op.posicionais[2]) + "\"", AjudaDe("cifra"));
+  if (!Hexadecimal(dados, 16)) ErroDeUso("HEX sao 16 digitos hexadecimais (um bloco de 8 bytes)", AjudaDe("cifra"));
   AbreOuTermina();
   int usado = -1;
   std::string criptograma;
@@ -491,11 +607,7 @@ int32_t LeCarimbo(const std::string& indice, std::string& carimbo) {
 }
 
 int ComandoCarimbo() {
-  std::string indice = ctx->op.posicionais.size() > 2 ? ctx->op.posicionais[2] : "00";
-  if (indice.size() != 2) {
-    std::fprintf(stderr, "pinpadctl: o indice tem dois digitos (ex.: 00)\n");
-    return StatusUso;
-  }
+  const std::string indice = IndiceDoComando();
   AbreOuTermina();
   std::string carimbo;
   int32_t r = LeCarimbo(indice, carimbo);
@@ -509,13 +621,14 @@ void MostraCartao(const CartaoVisivel& c) {
   Linha("Cartao:   %s\n", c.tipo.c_str());
   Linha("Numero:   %s\n", c.pan_mascarado.c_str());
   Linha("Validade: %s\n", c.validade.c_str());
-  Linha("Portador: %s\n", c.nome.c_str());
-  if (!c.rotulo.empty()) Linha("Aplicacao: %s\n", c.rotulo.c_str());
+  const std::string nome = Latin1ParaUtf8(c.nome), rotulo = Latin1ParaUtf8(c.rotulo);
+  Linha("Portador: %s\n", nome.c_str());
+  if (!rotulo.empty()) Linha("Aplicacao: %s\n", rotulo.c_str());
   ctx->json.Texto("cartao", c.tipo)
       .Texto("numero", c.pan_mascarado)
       .Texto("validade", c.validade)
-      .Texto("portador", c.nome);
-  if (!c.rotulo.empty()) ctx->json.Texto("aplicacao", c.rotulo);
+      .Texto("portador", nome);
+  if (!rotulo.empty()) ctx->json.Texto("aplicacao", rotulo);
 }
 
 int ComandoEvento() {
@@ -549,15 +662,20 @@ int ComandoEvento() {
       ctx->json.Texto("evento", saida[1] == '1' ? "chip inserido" : "chip retirado");
       break;
     default:
-      Linha("Evento: desconhecido (%c)\n", saida[0] ? saida[0] : '-');
-      ctx->json.Texto("evento", std::string(1, saida[0]));
+      const std::string codigo = Latin1ParaUtf8(std::string(1, saida[0] ? saida[0] : '-'));
+      Linha("Evento: desconhecido (%s)\n", codigo.c_str());
+      ctx->json.Texto("evento", codigo);
   }
   Apaga(saida, sizeof saida);
   Termina(PPCOMP_OK, nullptr);
 }
 
 int ComandoRemove() {
-  std::string mensagem = ctx->op.posicionais.size() > 2 ? ctx->op.posicionais[2] : "RETIRE O CARTAO";
+  std::string mensagem = "RETIRE O CARTAO", erro;
+  if (ctx->op.posicionais.size() > 2) {
+    if (!TextoUsuarioParaLatin1(ctx->op.posicionais[2], mensagem, erro)) ErroDeUso(erro, AjudaDe("remove"));
+    if (mensagem.size() > 32) ErroDeUso("a MENSAGEM tem no maximo 32 caracteres (duas linhas de 16)", AjudaDe("remove"));
+  }
   AbreOuTermina();
   int32_t r = Bloqueante([&] { return PP_StartRemoveCard(mensagem.c_str()); });
   if (r != PPCOMP_OK) Termina(r, "PP_StartRemoveCard");
@@ -626,7 +744,8 @@ int ComandoDiagnostico() {
   int32_t primeiraFalha = PPCOMP_OK;
   const char* operacaoFalha = nullptr;
   auto registra = [&](Passo p, const char* operacao) {
-    Linha("[%s] %s: %s\n", p.ok ? " OK  " : "FALHA", p.nome.c_str(), p.detalhe.c_str());
+    const std::string marca = p.ok ? Colore(" OK  ", Cor::Verde, ctx->cores) : Colore("FALHA", Cor::Vermelho, ctx->cores);
+    Linha("[%s] %s: %s\n", marca.c_str(), p.nome.c_str(), p.detalhe.c_str());
     if (!p.ok && primeiraFalha == PPCOMP_OK) {
       primeiraFalha = p.status;
       operacaoFalha = operacao;
@@ -638,7 +757,11 @@ int ComandoDiagnostico() {
     int bons = 0;
     for (const auto& p : passos) bons += p.ok;
     Linha("\nResumo: %d de %zu verificacoes passaram.\n", bons, passos.size());
-    for (const auto& p : passos) Linha("  %-22s %s\n", p.nome.c_str(), p.ok ? "funciona" : "NAO funciona");
+    for (const auto& p : passos) {
+      const std::string estado =
+          p.ok ? Colore("funciona", Cor::Verde, ctx->cores) : Colore("NAO funciona", Cor::Vermelho, ctx->cores);
+      Linha("  %s %s\n", Preenche(p.nome, 22).c_str(), estado.c_str());
+    }
     std::string lista = "[";
     for (const auto& p : passos) {
       if (lista.size() > 1) lista += ',';
@@ -664,14 +787,14 @@ int ComandoDiagnostico() {
     }
     fim();
   }
-  registra({"porta", true, 0, "\"" + ctx->porta + "\" aberta"}, nullptr);
+  registra({"porta", true, 0, "\"" + ctx->portaUtf8 + "\" aberta"}, nullptr);
   registra({"pinpad responde", true, 0, "respondeu ao comando de abertura"}, nullptr);
 
   // 2. The information block.
-  std::string bloco;
-  int32_t r = LeBlocoInformacao("00", bloco);
+  std::string bloco, falta;
+  int32_t r = LeBlocoInformacao("00", bloco, falta);
   if (r == PPCOMP_OK) {
-    Informacao i = LeInformacao(bloco);
+    Informacao i = InformacaoUtf8(LeInformacao(bloco));
     registra({"informacao", true, 0, i.fabricante + " " + i.modelo + ", serie " + i.serie}, nullptr);
     MostraInformacao(i, bloco);
     ObjetoJson j;
@@ -679,7 +802,7 @@ int ComandoDiagnostico() {
     ctx->json.Bruto("informacao", j.Texto());
     registra({"versao", true, 0, TextoKolvar(i)}, nullptr);
   } else {
-    registra({"informacao", false, r, TextoCodigo(r)}, "PP_GetInfo");
+    registra({"informacao", false, r, falta.empty() ? TextoCodigo(r) : falta}, "PP_GetInfo");
   }
 
   // 3. The time stamp.
@@ -723,8 +846,11 @@ int ComandoDiagnostico() {
     registra({"chaves mestras", true, 0, "indices que cifram: " + indices}, nullptr);
   }
 
-  // 5. The display.
-  r = Bloqueante([] { return PP_Display("PINPADCTL       TESTE DO DISPLAY"); });
+  // 5. The display. Its text is also the closing message, so it is still on
+  // the display when the program ends.
+  static constexpr char TextoTeste[] = "PINPADCTL       TESTE DO DISPLAY";
+  r = Bloqueante([] { return PP_Display(TextoTeste); });
+  if (r == PPCOMP_OK) ctx->fechamento = TextoTeste;
   registra({"display", r == PPCOMP_OK, r,
             r == PPCOMP_OK ? "\"PINPADCTL\" / \"TESTE DO DISPLAY\" enviado ao display" : TextoCodigo(r)},
            "PP_Display");
@@ -754,17 +880,34 @@ constexpr Comando Comandos[] = {
     {"evento", ComandoEvento},           {"remove", ComandoRemove}, {"cartao", ComandoCartao},
 };
 
+// The options given that `ajuda`'s command does not take; "" when none.
+std::string OpcaoAlheia(const Opcoes& o, const Ajuda& ajuda) {
+  for (const auto& d : o.dadas) {
+    if (d == "--json" || d == "--help" || d == "-h" || d == "--version") continue;
+    const std::string lista = std::string(" ") + ajuda.opcoes + " ";
+    if (lista.find(" " + d + " ") == std::string::npos) return d;
+  }
+  return {};
+}
+
+bool SoDigitos(const std::string& s) { return !s.empty() && s.find_first_not_of("0123456789") == std::string::npos; }
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  AdotaLocale();
   static Contexto contexto;
   ctx = &contexto;
+  // JSON mode is known before any error is reported, wherever --json stands.
+  for (int i = 1; i < argc && std::strcmp(argv[i], "--") != 0; ++i)
+    if (std::strcmp(argv[i], "--json") == 0) contexto.op.json = true;
   std::string erro;
-  if (!LeOpcoes(argc, argv, contexto.op, erro)) {
-    std::fprintf(stderr, "pinpadctl: %s (veja pinpadctl --help)\n", erro.c_str());
-    return StatusUso;
-  }
+  if (!LeOpcoes(argc, argv, contexto.op, erro)) ErroDeUso(erro, nullptr);
   const auto& pos = contexto.op.posicionais;
+  if (contexto.op.versao) {
+    std::fputs(LinhaVersao("pinpadctl").c_str(), stdout);
+    return 0;
+  }
   if (contexto.op.ajuda) {
     // "pinpadctl --help", "pinpadctl COMANDO --help" or "pinpadctl PORTA COMANDO --help".
     for (const auto& p : pos) {
@@ -776,12 +919,29 @@ int main(int argc, char** argv) {
     AjudaGeral(stdout);
     return 0;
   }
-  if (pos.size() < 2) {
+  if (pos.empty() && !contexto.op.json) {
     AjudaGeral(stderr);
     return StatusUso;
   }
+  if (pos.size() < 2) ErroDeUso(pos.empty() ? "faltam a PORTA e o COMANDO" : "falta o COMANDO", nullptr);
   contexto.porta = pos[0];
+  contexto.portaUtf8 = TextoUsuarioParaUtf8(pos[0]);
   contexto.comando = pos[1];
+  const Ajuda* ajuda = AjudaDe(contexto.comando);
+  if (!ajuda) ErroDeUso("comando desconhecido: " + TextoUsuarioParaUtf8(contexto.comando), nullptr);
+  const int argumentos = static_cast<int>(pos.size()) - 2;
+  if (argumentos > ajuda->maximo)
+    ErroDeUso("argumento a mais: \"" + TextoUsuarioParaUtf8(pos[2 + static_cast<size_t>(ajuda->maximo)]) + "\"", ajuda);
+  if (argumentos < ajuda->minimo) ErroDeUso("faltam argumentos", ajuda);
+  if (std::string o = OpcaoAlheia(contexto.op, *ajuda); !o.empty())
+    ErroDeUso("o comando " + contexto.comando + " nao tem a opcao " + o, ajuda);
+  // A bare number is a port of the COM numbering ("1" is /dev/ttyS0): there is no port 0.
+  long numero = 0;
+  if (contexto.porta.empty() || (SoDigitos(contexto.porta) && InteiroEstrito(contexto.porta, 0, 0, numero)))
+    ErroDeUso("a porta \"" + contexto.portaUtf8 + "\" nao existe: de o caminho do dispositivo (ex.: /dev/ttyACM0) " +
+                  "ou o numero da porta a partir de 1 (1 = /dev/ttyS0)",
+              nullptr);
+  contexto.cores = !contexto.op.json && CoresEm(stdout);
   for (const auto& c : Comandos) {
     if (contexto.comando != c.nome) continue;
     struct sigaction sa {};
@@ -790,9 +950,10 @@ int main(int argc, char** argv) {
     sigemptyset(&sa.sa_mask);
     sigaction(SIGINT, &sa, nullptr);
     sigaction(SIGTERM, &sa, nullptr);
-    contexto.json.Texto("porta", contexto.porta).Texto("comando", contexto.comando);
+    contexto.json.Numero("versao_formato", VersaoFormatoJson)
+        .Texto("porta", contexto.portaUtf8)
+        .Texto("comando", contexto.comando);
     return c.executa();
   }
-  std::fprintf(stderr, "pinpadctl: comando desconhecido: %s (veja pinpadctl --help)\n", contexto.comando.c_str());
   return StatusUso;
 }
