@@ -115,7 +115,8 @@ TEST_F(ParametrosChip, FiltroLevaOCaractereDoFimDaResposta) {
        "000000" + std::string(36, '9') + Lista(tlv) + "005HELLO",
        "000000" + std::string(36, '9') + Lista("9F26081122334455667788" "5F2A020986") + "005HELLO"},
       {"FinishChip", [] { ChipPreparaFinishChip("0025F2A"); }, ChipPosProcessaFinishChip,
-       "A" + Lista(tlv) + "02AABB" "003XYZ", "A" + Lista("5F2A020986") + "02AABB" "003XYZ"},
+       std::string("A").append(Lista(tlv)).append("02AABB" "003XYZ"),
+       std::string("A").append(Lista("5F2A020986")).append("02AABB" "003XYZ")},
   };
   for (const Caso& c : casos) {
     SCOPED_TRACE(c.titulo);
