@@ -205,6 +205,7 @@ TEST_F(SC5000, PortaA19200QualquerQueSejaAVelocidadeConfigurada) {
     EXPECT_EQ(cfgetispeed(&config), c.velocidade);
     EXPECT_EQ(PortaFecha(), PPCOMP_OK);
   }
+  FinalizaLibPinPad();  // PP_Open started the library: its trace context goes
 }
 
 TEST_F(SC5000, RespostasMalFormadasOuHostis) {
