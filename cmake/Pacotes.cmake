@@ -38,7 +38,10 @@ set(CPACK_PACKAGE_DIRECTORY ${PROJECT_BINARY_DIR}/pacotes)
 set(CPACK_SET_DESTDIR ON)
 set(CPACK_STRIP_FILES ON)
 # Debian ships man pages gzip-compressed; the install rules put plain ones.
-set(CPACK_PRE_BUILD_SCRIPTS ${PROJECT_SOURCE_DIR}/cmake/ComprimeManuais.cmake)
+# Binaries lose the .comment and .note sections, as Debian's strip does.
+set(CPACK_PINPAD_OBJCOPY ${CMAKE_OBJCOPY})
+set(CPACK_PRE_BUILD_SCRIPTS ${PROJECT_SOURCE_DIR}/cmake/ComprimeManuais.cmake
+    ${PROJECT_SOURCE_DIR}/cmake/LimpaBinarios.cmake)
 set(CPACK_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
   OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
 

@@ -1,21 +1,29 @@
 #!/usr/bin/env bash
-# CI: installs the Release build into a temporary prefix, checks the layout,
-# builds examples/ against that tree through pkg-config and through
-# find_package (shared and static each), and runs every build, and the
-# installed Kolvar, against the installed simpinpad.
+# CI: the README's install, as a user runs it: a Release build in a folder of
+# its own (build-instala/) with the default prefix, installed under a temporary
+# prefix; checks the layout (the library in lib/, where the README's
+# PKG_CONFIG_PATH and CMAKE_PREFIX_PATH look), builds examples/ against that
+# tree through pkg-config and through find_package (shared and static each),
+# and runs every build, and the installed Kolvar, against the installed
+# simpinpad.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/ci-comum.sh
 instala_dependencias
 instala_pacotes_debian make gcc
-compila_release >/dev/null
+
+# The README's commands (its own folder: build-release/ is configured for /usr,
+# whose library folder is lib/<triplet>).
+DIR_INSTALA=${DIR_INSTALA:-build-instala}
+cmake -S . -B "$DIR_INSTALA" -G Ninja -DCMAKE_BUILD_TYPE=Release -DPINPAD_TESTS=OFF -DPINPAD_BENCH=OFF >/dev/null
+cmake --build "$DIR_INSTALA" >/dev/null
 
 pasta=$(mktemp -d)
 trap 'para_simpinpad; rm -rf "$pasta"' EXIT
 prefixo=$pasta/prefixo
-cmake --install "$DIR_RELEASE" --prefix "$prefixo" >/dev/null
+cmake --install "$DIR_INSTALA" --prefix "$prefixo" >/dev/null
 
-libdir=$(sed -n 's/^CMAKE_INSTALL_LIBDIR:[A-Z]*=//p' "$DIR_RELEASE/CMakeCache.txt")
+libdir=lib
 esperados=(
   "$libdir/libpinpad.so.4.0.0.3" "$libdir/libpinpad.so.4" "$libdir/libpinpad.so" "$libdir/libpinpad.a"
   include/pinpad/pinpad.h include/pinpad/ppcomp.h include/pinpad/sc5000.h

@@ -97,6 +97,39 @@ TEST_F(ParametrosChip, FiltroDoFinishChipSemTagsTiraTudo) {
   EXPECT_STREQ(r.get(), "A000" "02AABB" "003XYZ");
 }
 
+// The rest of an answer moves up to and including the character at its end
+// offset (the terminator of a zero-terminated answer). With the buffer past
+// the answer holding a sentinel instead of zeros, that character lands right
+// after the last field, the characters the shorter field freed are cleared, and
+// what lies further on is untouched.
+TEST_F(ParametrosChip, FiltroLevaOCaractereDoFimDaResposta) {
+  const std::string tlv = "9F26081122334455667788" "95050000008000" "5F2A020986";
+  struct Caso {
+    const char* titulo;
+    void (*prepara)();
+    void (*filtra)(char*);
+    std::string resposta;
+    std::string filtrada;
+  } casos[] = {
+      {"GoOnChip", [] { ChipPreparaStartGoOnChip("0029F26", "0025F2A"); }, ChipPosProcessaGoOnChip,
+       "000000" + std::string(36, '9') + Lista(tlv) + "005HELLO",
+       "000000" + std::string(36, '9') + Lista("9F26081122334455667788" "5F2A020986") + "005HELLO"},
+      {"FinishChip", [] { ChipPreparaFinishChip("0025F2A"); }, ChipPosProcessaFinishChip,
+       std::string("A").append(Lista(tlv)).append("02AABB" "003XYZ"),
+       std::string("A").append(Lista("5F2A020986")).append("02AABB" "003XYZ")},
+  };
+  for (const Caso& c : casos) {
+    SCOPED_TRACE(c.titulo);
+    c.prepara();
+    auto r = std::make_unique<char[]>(TamRespostaChip);
+    std::memset(r.get(), '~', TamRespostaChip);
+    std::memcpy(r.get(), c.resposta.data(), c.resposta.size());
+    c.filtra(r.get());
+    const size_t livres = c.resposta.size() - c.filtrada.size();
+    EXPECT_EQ(std::string(r.get(), c.resposta.size() + 2), c.filtrada + "~" + std::string(livres, '\0') + "~");
+  }
+}
+
 // Counts that promise more than the answer holds, entries cut by the field's
 // end, unsupported length forms: the filter stays inside the buffer and keeps
 // only whole entries of listed tags.

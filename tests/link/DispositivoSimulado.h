@@ -1,7 +1,9 @@
 #pragma once
 // A pinpad device behind the serial driver's system-call table, for tests that
 // need no real terminal: reads hand out queued bytes, writes are recorded,
-// sleeps return at once and the clock moves 10 ms per look.
+// sleeps return at once and the clock moves 10 ms per look. In virtual time the
+// clock stands still instead, except in waits, which last what they ask for: a
+// pause its length, a read wait with nothing to read its whole time-out.
 #include <sys/select.h>
 #include <termios.h>
 #include <time.h>
@@ -10,12 +12,23 @@
 #include <cstdint>
 #include <cstring>
 #include <deque>
+#include <ostream>
 #include <vector>
 
 #include "link/Serial.h"
 #include "state/LibState.h"
 
 namespace testlink {
+
+// One wait for bytes to read: how many bytes the library had written before
+// it, and its time-out.
+struct EsperaLeitura {
+  size_t escritos;
+  int64_t ms;
+  bool operator==(const EsperaLeitura&) const = default;
+};
+
+inline void PrintTo(const EsperaLeitura& e, std::ostream* os) { *os << "{" << e.escritos << ", " << e.ms << " ms}"; }
 
 struct DispositivoSimulado {
   std::deque<uint8_t> entrada;   // bytes the pinpad will send
@@ -26,6 +39,8 @@ struct DispositivoSimulado {
   int quadrosEscritos = 0;
   int64_t relogioNs = 1'000'000'000;
   int descritor = 77;            // what open returns
+  bool tempoVirtual = false;
+  std::vector<EsperaLeitura> esperasLeitura;
 };
 
 inline DispositivoSimulado g_dispositivo;
@@ -55,11 +70,15 @@ inline ssize_t Escreve(int, const void* d, size_t n) {
   if (n > 1) ++g_dispositivo.quadrosEscritos;
   return static_cast<ssize_t>(n);
 }
-inline int Seleciona(int, fd_set* leitura, fd_set* escrita, fd_set*, timeval*) {
+inline int Seleciona(int, fd_set* leitura, fd_set* escrita, fd_set*, timeval* prazo) {
   if (escrita) return 1;
+  DispositivoSimulado& d = g_dispositivo;
+  const int64_t us = prazo ? static_cast<int64_t>(prazo->tv_sec) * 1'000'000 + prazo->tv_usec : 0;
+  d.esperasLeitura.push_back({d.escrito.size(), us / 1000});
   Libera();
-  if (g_dispositivo.entrada.empty()) {
+  if (d.entrada.empty()) {
     FD_ZERO(leitura);
+    if (d.tempoVirtual) d.relogioNs += us * 1000;
     return 0;
   }
   return 1;
@@ -67,9 +86,12 @@ inline int Seleciona(int, fd_set* leitura, fd_set* escrita, fd_set*, timeval*) {
 inline int LeConfig(int, termios*) { return 0; }
 inline int AplicaConfig(int, int, const termios*) { return 0; }
 inline int Descarta(int, int) { return 0; }
-inline int Dorme(const timespec*, timespec*) { return 0; }
+inline int Dorme(const timespec* pedido, timespec*) {
+  if (g_dispositivo.tempoVirtual) g_dispositivo.relogioNs += pedido->tv_sec * 1'000'000'000LL + pedido->tv_nsec;
+  return 0;
+}
 inline int Relogio(clockid_t, timespec* ts) {
-  g_dispositivo.relogioNs += 10'000'000;
+  if (!g_dispositivo.tempoVirtual) g_dispositivo.relogioNs += 10'000'000;
   ts->tv_sec = static_cast<time_t>(g_dispositivo.relogioNs / 1'000'000'000);
   ts->tv_nsec = static_cast<long>(g_dispositivo.relogioNs % 1'000'000'000);
   return 0;

@@ -7,6 +7,7 @@
 #include <string>
 #include <thread>
 
+#include "DispositivoSimulado.h"
 #include "Fixtura.h"
 #include "link/Enlace.h"
 
@@ -154,6 +155,23 @@ TEST_F(PinPadEnvia, ThreeNaksGiveCommErrorWithoutPauseAfterTheLast) {
   // Two pauses of 500 ms; none after the third NAK.
   EXPECT_GE(Ms(fim - t0), 1000 + 3 * 60);
   EXPECT_LT(Ms(fim - r[2].ultimo), 450);
+}
+
+// The acknowledgement wait in virtual time, so that a run without the slow
+// label sees it too (EnlaceLentoTest times it in real seconds): a pinpad that
+// never answers gets the frame three times, each followed by one 2 s wait.
+TEST(PinPadEnviaTempoVirtual, NoAckMeansThreeTwoSecondWaits) {
+  testutil::ResetaLibState();
+  ASSERT_EQ(AbreDispositivoSimulado(), PPCOMP_OK);
+  g_dispositivo.tempoVirtual = true;
+  EXPECT_EQ(PinPadEnviaComando("OPN", -1), PPCOMP_COMMERR);
+  const Bytes opn = {kSYN, 'O', 'P', 'N', kETB, 0xA8, 0xA9};
+  Bytes tres;
+  for (int i = 0; i < 3; ++i) tres.insert(tres.end(), opn.begin(), opn.end());
+  EXPECT_EQ(g_dispositivo.escrito, tres);
+  EXPECT_EQ(g_dispositivo.esperasLeitura, (std::vector<EsperaLeitura>{{7, 2000}, {14, 2000}, {21, 2000}}));
+  PortaFecha();
+  testutil::ResetaLibState();
 }
 
 TEST_F(PinPadEnvia, EndlessStreamOfOtherBytesCannotHoldTheSend) {

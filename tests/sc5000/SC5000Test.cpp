@@ -4,18 +4,21 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "common/TestUtil.h"
+#include "link/Serial.h"
 #include "emv/ApoioE2E.h"
 #include "pinpad/SC5000.h"
 #include "pinpad/pinpad.h"
@@ -172,6 +175,39 @@ class Par {
   std::thread responde_;
 };
 
+// SC5000 pinpads talk at 19200 whatever speed the pinpad port is configured
+// for: PP_Open follows the configuration, SC5000AbrePorta does not.
+TEST_F(SC5000, PortaA19200QualquerQueSejaAVelocidadeConfigurada) {
+  testutil::DiretorioTemp dir;
+  const std::string ini = dir.caminho() + "/pinpad.ini";
+  {
+    std::ofstream f(ini);
+    f << "[PinPad]\nVelocidadePinPad=115200\nHabilitaTrace=0\n";
+  }
+  ASSERT_EQ(DefineArquivoConfiguracao(ini.c_str()), PPCOMP_OK);
+  ASSERT_EQ(CarregaConfiguracaoPinPad(), 0);  // no ChaveTrace
+  struct Caso {
+    const char* titulo;
+    int32_t (*abre)(const char*);
+    speed_t velocidade;
+  } casos[] = {
+      {"PP_Open", PP_Open, B115200},
+      {"SC5000AbrePorta", SC5000AbrePorta, B19200},
+  };
+  for (const Caso& c : casos) {
+    SCOPED_TRACE(c.titulo);
+    Par par;
+    ASSERT_FALSE(par.escravo().empty());
+    ASSERT_EQ(c.abre(par.escravo().c_str()), PPCOMP_OK);
+    termios config{};
+    ASSERT_EQ(tcgetattr(LibState.serial.PortaPinPad, &config), 0);
+    EXPECT_EQ(cfgetospeed(&config), c.velocidade);
+    EXPECT_EQ(cfgetispeed(&config), c.velocidade);
+    EXPECT_EQ(PortaFecha(), PPCOMP_OK);
+  }
+  FinalizaLibPinPad();  // PP_Open started the library: its trace context goes
+}
+
 TEST_F(SC5000, RespostasMalFormadasOuHostis) {
   Par par;
   ASSERT_FALSE(par.escravo().empty());
@@ -186,6 +222,7 @@ TEST_F(SC5000, RespostasMalFormadasOuHostis) {
       {"tamanho de senha 00", "7100" "00" "00" "0123456789ABCDEF", PPCOMP_COMMERR},
       {"outro identificador", "7200" "04" "00" "0123456789ABCDEF", PPCOMP_COMMERR},
       {"bloco incompleto", "7100" "04" "00" "0123", PPCOMP_COMMERR},
+      {"bloco de 15 caracteres", "7100" "04" "00" "0123456789ABCDE", PPCOMP_COMMERR},
       {"resposta correta", "7100" "04" "00" "0123456789ABCDEF", PPCOMP_OK},
   };
   for (auto& c : pins) {

@@ -111,11 +111,58 @@ TEST(MascaraQuadroPinPad, CodigoDesconhecidoEscondeTudoComCerquilha) {
 }
 
 TEST(MascaraQuadroPinPad, CodigosSemCamposSensiveisPassamInalterados) {
-  for (const char* q : {"OPN000", "CLO000", "DSP032Ola mundo                      ", "GIN00201"})
+  for (const char* q : {"OPN000", "CLO000", "DSP032Ola mundo                      ", "GIN00201", "DEX003abc", "GKY000",
+                        "RMC006RETIRE", "FNC007abcdefg", "TLI012abcdefghijkl", "TLR005abcde", "TLE000", "GDU003abc",
+                        "GTS00201", "NTM005aviso", "DWK036abcdefghijklmnopqrstuvwxyz0123456789",
+                        "CNG006abcdef"})
     EXPECT_EQ(Mascara(q, 1), q);
   EXPECT_EQ(Mascara(Enquadra("OPN000"), 2), Enquadra("OPN000"));
   // Shorter than a code: nothing to match, nothing to mask.
   EXPECT_EQ(Mascara("GP", 1), "GP");
+}
+
+// Every row of the masking table, one case each: in a whole frame, exactly the
+// bytes of the row's field become '*', and the byte before and the byte after
+// keep their filler (unless another row of the same code and direction covers
+// them). Only that stretch holds printable filler; the other bytes are control
+// bytes, which no row changes, so each case sees its own row alone.
+TEST(MascaraQuadroPinPad, CadaLinhaDaTabelaEscondeExatamenteSeuCampo) {
+  struct Linha {
+    const char* codigo;
+    int32_t direcao;
+    size_t deslocamento;  // from the start of the fields
+    size_t maximo;
+  };
+  static constexpr Linha kLinhas[] = {
+      {"GPN", 2, 0, 36},   {"GPN", 1, 3, 16},   {"GPN", 1, 43, 13},   {"GCR", 2, 18, 69},  {"GCR", 2, 95, 31},
+      {"GCR", 2, 129, 104}, {"GCR", 2, 241, 13}, {"GCR", 2, 315, 13},  {"ENB", 1, 3, 32},   {"ENB", 1, 37, 14},
+      {"ENB", 2, 0, 16},   {"GOC", 1, 30, 32},  {"GOC", 2, 6, 36},    {"CKE", 2, 10, 69},  {"CKE", 2, 87, 31},
+      {"CKE", 2, 121, 104}, {"CHP", 2, 3, 999},  {"CHP", 1, 5, 999},   {"GEN", 2, 3, 999},  {"GEN", 1, 5, 999},
+      // The chip answers' TLV data, which may carry the card number and track 2.
+      {"GOC", 2, 42, 999}, {"FNC", 2, 1, 999},
+  };
+  auto outraLinhaCobre = [](const Linha& l, size_t deslocamento) {
+    for (const Linha& o : kLinhas)
+      if (&o != &l && std::strcmp(o.codigo, l.codigo) == 0 && o.direcao == l.direcao && deslocamento >= o.deslocamento &&
+          deslocamento < o.deslocamento + o.maximo)
+        return true;
+    return false;
+  };
+  for (const Linha& l : kLinhas) {
+    SCOPED_TRACE(std::string(l.codigo) + " direcao " + std::to_string(l.direcao) + " deslocamento " +
+                 std::to_string(l.deslocamento));
+    const size_t prefixo = l.direcao == 1 ? 6 : 9;  // code and length; code, status and length
+    const size_t campo = 1 + prefixo + l.deslocamento;  // in the frame, after SYN
+    std::string payload = l.codigo + std::string(prefixo - 3 + l.deslocamento + l.maximo + 1, '\x01');
+    std::string quadro = Enquadra(payload);
+    quadro[quadro.size() - 2] = quadro[quadro.size() - 1] = '\x02';  // check bytes out of the way too
+    for (size_t i = campo - 1; i <= campo + l.maximo; ++i) quadro[i] = static_cast<char>('a' + i % 26);
+    std::string esperado = quadro;
+    for (size_t i = campo; i < campo + l.maximo; ++i) esperado[i] = '*';
+    if (l.deslocamento > 0 && outraLinhaCobre(l, l.deslocamento - 1)) esperado[campo - 1] = '*';
+    if (outraLinhaCobre(l, l.deslocamento + l.maximo)) esperado[campo + l.maximo] = '*';
+    EXPECT_EQ(Mascara(quadro, l.direcao, quadro.size()), esperado);
+  }
 }
 
 TEST(MascaraQuadroPinPad, QuadroMaiorQueOBufferECortadoDepoisDeMascarado) {
