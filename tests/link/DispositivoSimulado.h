@@ -2,7 +2,7 @@
 // A pinpad device behind the serial driver's system-call table, for tests that
 // need no real terminal: reads hand out queued bytes, writes are recorded,
 // sleeps return at once and the clock moves 10 ms per look.
-#include <sys/select.h>
+#include <poll.h>
 #include <termios.h>
 #include <time.h>
 
@@ -55,19 +55,28 @@ inline ssize_t Escreve(int, const void* d, size_t n) {
   if (n > 1) ++g_dispositivo.quadrosEscritos;
   return static_cast<ssize_t>(n);
 }
-inline int Seleciona(int, fd_set* leitura, fd_set* escrita, fd_set*, timeval*) {
-  if (escrita) return 1;
-  Libera();
-  if (g_dispositivo.entrada.empty()) {
-    FD_ZERO(leitura);
-    return 0;
+inline int Espera(pollfd* p, nfds_t, int) {
+  p->revents = 0;
+  if (p->events & POLLOUT) {
+    p->revents = POLLOUT;
+    return 1;
   }
+  Libera();
+  if (g_dispositivo.entrada.empty()) return 0;
+  p->revents = POLLIN;
   return 1;
 }
 inline int LeConfig(int, termios*) { return 0; }
 inline int AplicaConfig(int, int, const termios*) { return 0; }
 inline int Descarta(int, int) { return 0; }
 inline int Dorme(const timespec*, timespec*) { return 0; }
+// A device of nobody else's, that sends at once what it is given.
+inline int Tranca(int, int) { return 0; }
+inline int Ioctl(int, unsigned long, int* valor) {
+  if (valor) *valor = 0;
+  return 0;
+}
+inline int Duplica(int fd, int) { return fd; }
 inline int Relogio(clockid_t, timespec* ts) {
   g_dispositivo.relogioNs += 10'000'000;
   ts->tv_sec = static_cast<time_t>(g_dispositivo.relogioNs / 1'000'000'000);
@@ -77,8 +86,9 @@ inline int Relogio(clockid_t, timespec* ts) {
 }  // namespace simulado
 
 inline constexpr ChamadasSerial kDispositivoSimulado = {
-    simulado::Abre,      simulado::Fecha,        simulado::Le,       simulado::Escreve, simulado::Seleciona,
-    simulado::LeConfig,  simulado::AplicaConfig, simulado::Descarta, simulado::Dorme,   simulado::Relogio};
+    simulado::Abre,     simulado::Fecha,        simulado::Le,       simulado::Escreve, simulado::Espera,
+    simulado::LeConfig, simulado::AplicaConfig, simulado::Descarta, simulado::Dorme,   simulado::Relogio,
+    nullptr,            simulado::Tranca,       simulado::Ioctl,    simulado::Duplica};
 
 // A fresh device installed in LibState (which the caller has reset) and the
 // pinpad port opened on it.
