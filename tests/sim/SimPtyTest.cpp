@@ -376,9 +376,9 @@ TEST(SimPty, FaultsDrawnAtRandom) {
     testutil::DiretorioTemp dir;
     Simulador s({"--aleatorio", chance, "--log", dir.arquivo("l")});
     ASSERT_TRUE(s.Iniciou());
-    for (int i = 0; i < 20; ++i) {
+    for (int i = 0; i < 12; ++i) {
       s.Envia(Comando("OPN"));
-      s.Le(100);
+      s.Le(50);
     }
     const std::string texto = EsperaLog(dir.arquivo("l"), "RX QUADRO", 3000);
     int tipos = 0;
