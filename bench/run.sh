@@ -24,6 +24,7 @@ PROGRAMAS=(
   "bench_sim"
   "bench_kolvar"
   "bench_kolvar_lote"
+  "bench_soak"
 )
 
 figuras=$saida/figuras.tsv

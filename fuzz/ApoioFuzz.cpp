@@ -1,7 +1,7 @@
 #include "fuzz/ApoioFuzz.h"
 
 #include <dirent.h>
-#include <sys/select.h>
+#include <poll.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -119,15 +119,17 @@ ssize_t FWrite(int, const void* dados, size_t tamanho) {
   return static_cast<ssize_t>(tamanho);
 }
 
-int FSelect(int nfds, fd_set* leitura, fd_set* escrita, fd_set* excecao, timeval* timeout) {
-  if (excecao) FD_ZERO(excecao);
-  if (escrita && nfds > kDescritor && FD_ISSET(kDescritor, escrita)) return 1;
-  if (leitura && nfds > kDescritor && FD_ISSET(kDescritor, leitura) && linha.pos < linha.entrada.size()) return 1;
-  if (leitura) FD_ZERO(leitura);
-  if (escrita) FD_ZERO(escrita);
+int FPoll(pollfd* p, nfds_t n, int timeoutMs) {
+  if (n < 1 || p->fd != kDescritor) {
+    if (n >= 1) p->revents = POLLNVAL;
+    return n >= 1 ? 1 : 0;
+  }
+  p->revents = 0;
+  if (p->events & POLLOUT) p->revents = POLLOUT;
+  else if (linha.pos < linha.entrada.size()) p->revents = POLLIN;
+  if (p->revents) return 1;
   // Nothing will come: the whole wait passes at once.
-  if (timeout) Avanca(static_cast<int64_t>(timeout->tv_sec) * 1000000000 + timeout->tv_usec * 1000);
-  else Avanca(1000000000);
+  Avanca(timeoutMs >= 0 ? static_cast<int64_t>(timeoutMs) * 1000000 : 1000000000);
   return 0;
 }
 
@@ -153,9 +155,16 @@ int FClock(clockid_t, timespec* agora) {
 }
 
 int FYield() { return 0; }
+int FFlock(int, int) { return 0; }
+// The line takes every byte at once: nothing is ever queued for output.
+int FIoctl(int, unsigned long, int* valor) {
+  if (valor) *valor = 0;
+  return 0;
+}
+int FDupfd(int fd, int) { return fd; }
 
-constexpr ChamadasSerial kChamadasFuzz = {FOpen,    FClose,     FRead,  FWrite, FSelect, FTcgetattr, FTcsetattr,
-                                          FTcflush, FNanosleep, FClock, FYield};
+constexpr ChamadasSerial kChamadasFuzz = {FOpen,      FClose, FRead,  FWrite, FPoll,  FTcgetattr, FTcsetattr,
+                                          FTcflush,   FNanosleep, FClock, FYield, FFlock, FIoctl,     FDupfd};
 
 }  // namespace
 

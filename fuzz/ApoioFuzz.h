@@ -99,7 +99,7 @@ void LimpaPastaTrabalho();
 // 1 to `maxPedaco` bytes chosen from `semente`. Writes are kept. Installs the
 // system-call table into the library's state (LibState must be reset before).
 // The clock starts at an arbitrary point and moves only when the library waits
-// (select time-outs, pauses), so protocol time limits cost nothing.
+// (poll time-outs, pauses), so protocol time limits cost nothing.
 void LinhaInicia(std::string entrada, uint8_t semente, int maxPedaco = 16);
 // Bytes the library wrote since LinhaInicia.
 const std::string& LinhaEscrito();

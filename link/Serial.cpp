@@ -2,6 +2,8 @@
 
 #include <fcntl.h>
 #include <sched.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -10,16 +12,20 @@
 
 #include "pinpad/ppcomp.h"
 #include "state/LibState.h"
+#include "support/DonoPorta.h"
 #include "support/FuncoesString.h"
 #include "trace/FuncoesTrace.h"
 
 namespace {
 
 int AbreSistema(const char* caminho, int flags) { return ::open(caminho, flags); }
+int IoctlSistema(int fd, unsigned long pedido, int* valor) { return ::ioctl(fd, pedido, valor); }
+int DupfdSistema(int fd, int minimo) { return ::fcntl(fd, F_DUPFD_CLOEXEC, minimo); }
 
 constexpr ChamadasSerial kChamadasSistema = {
-    AbreSistema, ::close,     ::read,    ::write,         ::select,      ::tcgetattr,
-    ::tcsetattr, ::tcflush, ::nanosleep, ::clock_gettime, ::sched_yield,
+    AbreSistema,    ::close,        ::read,   ::write,        ::poll,       ::tcgetattr,
+    ::tcsetattr,    ::tcflush,      ::nanosleep, ::clock_gettime, ::sched_yield, ::flock,
+    IoctlSistema,   DupfdSistema,
 };
 
 const ChamadasSerial& Sis() {
@@ -82,20 +88,25 @@ auto SemInterrupcao(F f) {
 }
 
 // Rounded up, so that a resumed wait never ends early.
-timeval ParaTimeval(int64_t ns) {
-  if (ns < 0) ns = 0;
-  const int64_t us = (ns + 999) / 1000;
-  timeval tv{};
-  tv.tv_sec = static_cast<time_t>(us / 1000000);
-  tv.tv_usec = static_cast<suseconds_t>(us % 1000000);
-  return tv;
+int ParaMsPoll(int64_t ns) {
+  if (ns <= 0) return 0;
+  const int64_t ms = (ns + kNsPorMs - 1) / kNsPorMs;
+  return ms > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<int>(ms);
 }
+
+// The device is gone (unplugged, or the other end of a pseudo-terminal closed):
+// the errors a vanished device gives.
+bool ErroDeDesconexao(int erro) { return erro == EIO || erro == ENXIO || erro == ENODEV; }
+
+void MarcaDesconexao() { LibState.serial.PortaDesconectada = 1; }
 
 // Waits until the descriptor is readable (or writable) or the time runs out.
 // A signal does not end the wait: it resumes for the time that was left,
-// measured on the monotonic clock. Returns 1 ready, 0 time out, -1 error.
+// measured on the monotonic clock. Returns 1 ready, 0 time out, -1 error. A
+// hang-up with nothing left to read, or an error condition on the device,
+// is an error and is noted as a disconnection.
 int EsperaDispositivo(int fd, bool escrita, int64_t timeoutNs) {
-  if (fd < 0 || fd >= FD_SETSIZE) {
+  if (fd < 0) {
     errno = EBADF;
     return -1;
   }
@@ -103,17 +114,38 @@ int EsperaDispositivo(int fd, bool escrita, int64_t timeoutNs) {
   const int64_t fim = AgoraNs() + timeoutNs;
   int64_t resta = timeoutNs;
   for (;;) {
-    fd_set conjunto;
-    FD_ZERO(&conjunto);
-    FD_SET(fd, &conjunto);
-    timeval tv = ParaTimeval(resta);
-    int r = Sis().select(fd + 1, escrita ? nullptr : &conjunto, escrita ? &conjunto : nullptr, nullptr, &tv);
-    if (r > 0) return 1;
+    pollfd p{};
+    p.fd = fd;
+    p.events = escrita ? POLLOUT : POLLIN;
+    const int r = Sis().poll(&p, 1, ParaMsPoll(resta));
+    if (r > 0) {
+      if (p.revents & POLLNVAL) {
+        errno = EBADF;
+        return -1;
+      }
+      // Bytes that arrived before a hang-up are still handed out.
+      if (p.revents & p.events) return 1;
+      if (p.revents & (POLLHUP | POLLERR)) {
+        MarcaDesconexao();
+        errno = EIO;
+        return -1;
+      }
+      return 1;
+    }
     if (r == 0) return 0;
     if (errno != EINTR) return -1;
     resta = fim - AgoraNs();
     if (resta < 0) resta = 0;
   }
+}
+
+// True when the descriptor's device has hung up, without waiting.
+bool DispositivoDesligado(int fd) {
+  pollfd p{};
+  p.fd = fd;
+  p.events = POLLIN;
+  const int r = SemInterrupcao([&] { return Sis().poll(&p, 1, 0); });
+  return r > 0 && (p.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
 }
 
 }  // namespace
@@ -132,8 +164,37 @@ void EsperaMs(int32_t ms) {
   while (Sis().nanosleep(&pedido, &resto) != 0 && errno == EINTR) pedido = resto;
 }
 
+namespace {
+
+void LinhaErroAbertura(int erro, const char* dispositivo) {
+  std::fprintf(stderr, "Erro %d[%s] na abertura da %s\n", erro, std::strerror(erro), dispositivo);
+}
+
+// The port is held by another process: the usual line with EBUSY, then who
+// holds it when the system's lock table shows it.
+void LinhaPortaEmUso(const char* dispositivo) {
+  LinhaErroAbertura(EBUSY, dispositivo);
+  int32_t pid = 0;
+  char programa[64] = "";
+  if (DonoPorta(dispositivo, "/proc", &pid, programa, sizeof programa) == 1 && pid > 0)
+    std::fprintf(stderr, "%s: port in use by pid %d (%s)\n", dispositivo, static_cast<int>(pid), programa);
+  else
+    std::fprintf(stderr, "%s: port in use\n", dispositivo);
+}
+
+// Gives the port's ownership back, explicitly: the terminal's exclusive mode
+// outlives our descriptor while another handle holds the terminal, and the
+// lock belongs to the open file, which a child forked meanwhile still shares.
+void LiberaPosse(int fd) {
+  Sis().ioctl(fd, TIOCNXCL, nullptr);
+  SemInterrupcao([&] { return Sis().flock(fd, LOCK_UN); });
+}
+
+}  // namespace
+
 int32_t SerialAbre(int32_t* descritor, const char* porta, int32_t velocidade, char paridade, int32_t bitsDados,
                    int32_t bitsParada, const char* /*opcoes: no effect, see header*/) {
+  *descritor = 0;
   if (porta == nullptr) porta = "";
   char nome[32];
   const char* dispositivo = porta;
@@ -144,21 +205,33 @@ int32_t SerialAbre(int32_t* descritor, const char* porta, int32_t velocidade, ch
     dispositivo = nome;
   }
 
-  const int fd = SemInterrupcao([&] { return Sis().open(dispositivo, O_RDWR | O_NOCTTY | O_NONBLOCK); });
+  // Close-on-exec: a caller that runs system() or popen() must not hand the
+  // pinpad to a child that outlives the close.
+  int fd = SemInterrupcao([&] { return Sis().open(dispositivo, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC); });
   if (fd < 0) {
     const int erro = errno;
-    *descritor = 0;
-    std::fprintf(stderr, "Erro %d[%s] na abertura da %s\n", erro, std::strerror(erro), dispositivo);
+    if (erro == EBUSY) LinhaPortaEmUso(dispositivo);  // another user's exclusive mode
+    else LinhaErroAbertura(erro, dispositivo);
     return fd;
   }
-  if (fd == 0) {
-    // Descriptor 0 (a process started with standard input closed) stands for
-    // "closed" in the port operations: such a port could never be closed or
-    // have its settings restored. Give it back untouched; PortaAbre reports
-    // the port error.
+  // Descriptor 0 stands for "closed" in the port operations, and 1 and 2 are
+  // where the program's own output goes: a process started with them closed
+  // (a daemon) gets the port moved above them.
+  if (fd <= STDERR_FILENO) {
+    const int movido = Sis().dupfd(fd, STDERR_FILENO + 1);
+    const int erro = errno;
     Sis().close(fd);
-    *descritor = 0;
-    return 0;
+    if (movido < 0) {
+      LinhaErroAbertura(erro, dispositivo);
+      return -1;
+    }
+    fd = movido;
+  }
+  // Another process holds the port: leave it alone, settings and all.
+  if (SemInterrupcao([&] { return Sis().flock(fd, LOCK_EX | LOCK_NB); }) != 0 && errno == EWOULDBLOCK) {
+    Sis().close(fd);
+    LinhaPortaEmUso(dispositivo);
+    return -1;
   }
   // Something that opens but is not a terminal (a regular file named by
   // mistake, /dev/null) has no line settings: refuse it before any byte is
@@ -168,21 +241,29 @@ int32_t SerialAbre(int32_t* descritor, const char* porta, int32_t velocidade, ch
   if (Sis().tcgetattr(fd, &original) != 0) {
     const int erro = errno;
     Sis().close(fd);
-    *descritor = 0;
-    std::fprintf(stderr, "Erro %d[%s] na abertura da %s\n", erro, std::strerror(erro), dispositivo);
+    LinhaErroAbertura(erro, dispositivo);
     return -1;
   }
+  // Further opens by other users fail with EBUSY while we hold the port; a
+  // device that does not know the request is still used.
+  Sis().ioctl(fd, TIOCEXCL, nullptr);
   LibState.serial.ConfigOriginalSerial = original;
+  LibState.serial.PortaDesconectada = 0;
   *descritor = fd;
 
   termios config{};
-  config.c_cflag = ConstanteVelocidade(velocidade) | CREAD | CLOCAL | FlagsParidade(paridade) |
-                   FlagsBitsDados(bitsDados) | (bitsParada == 2 ? CSTOPB : 0);
+  config.c_cflag =
+      CREAD | CLOCAL | FlagsParidade(paridade) | FlagsBitsDados(bitsDados) | (bitsParada == 2 ? CSTOPB : 0);
   config.c_iflag = IGNPAR;
   config.c_oflag = 0;
   config.c_lflag = 0;
   config.c_cc[VMIN] = 0;
   config.c_cc[VTIME] = 1;
+  // Through the C library only: what a speed_t holds differs between C
+  // libraries (a bit pattern or the baud number itself).
+  const speed_t constante = ConstanteVelocidade(velocidade);
+  cfsetispeed(&config, constante);
+  cfsetospeed(&config, constante);
 
   SemInterrupcao([&] { return Sis().tcflush(fd, TCIFLUSH); });
   SemInterrupcao([&] { return Sis().tcsetattr(fd, TCSANOW, &config); });
@@ -192,9 +273,13 @@ int32_t SerialAbre(int32_t* descritor, const char* porta, int32_t velocidade, ch
 int32_t SerialFecha(int32_t* descritor) {
   const int fd = *descritor;
   if (fd == 0) return -2;
-  SemInterrupcao([&] { return Sis().tcflush(fd, TCIFLUSH); });
+  // Unsent output is dropped: a device that stopped reading would otherwise
+  // hold the close for the driver's closing wait (30 s by default).
+  SemInterrupcao([&] { return Sis().tcflush(fd, TCIOFLUSH); });
   SemInterrupcao([&] { return Sis().tcsetattr(fd, TCSANOW, &LibState.serial.ConfigOriginalSerial); });
+  LiberaPosse(fd);
   *descritor = 0;
+  LibState.serial.PortaDesconectada = 0;
   // close is not retried after EINTR: on Linux the descriptor is gone either way.
   return Sis().close(fd);
 }
@@ -215,10 +300,15 @@ int32_t SerialLe(int32_t descritor, uint8_t* buffer, int32_t capacidade, int32_t
         if (AgoraNs() >= fim) return 0;
         continue;
       }
+      if (ErroDeDesconexao(errno)) MarcaDesconexao();
       return -1;
     }
     // Readable but empty: a hung-up device while time was left; nothing if not.
-    return AgoraNs() < fim ? -1 : 0;
+    if (AgoraNs() < fim) {
+      MarcaDesconexao();
+      return -1;
+    }
+    return 0;
   }
 }
 
@@ -228,7 +318,24 @@ namespace {
 ssize_t EscreveUmaVez(int fd, const uint8_t* dados, size_t tamanho) {
   const ssize_t n = Sis().write(fd, dados, tamanho);
   if (n < 0 && (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK)) return 0;
+  if (n < 0 && ErroDeDesconexao(errno)) MarcaDesconexao();
   return n;
+}
+
+// Waits until the device has sent every byte it queued (a real UART's write
+// returns once the bytes are queued), polling the queue's length for at most
+// `timeoutNs`: unlike tcdrain, a device that stopped taking bytes cannot hold
+// the caller. A device that cannot tell its queue counts as empty.
+void EsperaFilaVazia(int fd, int64_t timeoutNs) {
+  const int64_t fim = AgoraNs() + (timeoutNs > 0 ? timeoutNs : 0);
+  for (;;) {
+    int naFila = 0;
+    if (Sis().ioctl(fd, TIOCOUTQ, &naFila) != 0 || naFila <= 0) return;
+    const int64_t resta = fim - AgoraNs();
+    if (resta <= 0) return;
+    // Looked at every millisecond: two bytes leave a 19200 bit/s line in one.
+    EsperaMs(1);
+  }
 }
 
 int32_t EscreveComPrazo(int fd, const uint8_t* dados, int32_t tamanho, int32_t timeoutMs) {
@@ -255,7 +362,8 @@ int32_t EscreveComPrazo(int fd, const uint8_t* dados, int32_t tamanho, int32_t t
   }
   if (escritos < corpo) return escritos;
 
-  // The last byte goes alone, after a short pause.
+  // The last byte goes alone, after a short pause on an idle line.
+  EsperaFilaVazia(fd, resta());
   EsperaMs(10);
   ssize_t n = EscreveUmaVez(fd, dados + corpo, 1);
   if (n < 1) {
@@ -265,6 +373,8 @@ int32_t EscreveComPrazo(int fd, const uint8_t* dados, int32_t tamanho, int32_t t
     n = EscreveUmaVez(fd, dados + corpo, 1);
     if (n < 1) return escritos;
   }
+  // The caller's acknowledgement window starts once the frame has left.
+  EsperaFilaVazia(fd, resta());
   return escritos + 1;
 }
 
@@ -282,8 +392,11 @@ int32_t EscreveBloqueante(int fd, const uint8_t* dados, int32_t tamanho) {
     EsperaMs(1);
   }
   if (escritos < corpo) return escritos;
+  constexpr int64_t kLimiteFila = kEsperaFilaBloqueanteMs * kNsPorMs;
+  EsperaFilaVazia(fd, kLimiteFila);
   const ssize_t n = SemInterrupcao([&] { return Sis().write(fd, dados + corpo, 1); });
   if (n > 0) {
+    EsperaFilaVazia(fd, kLimiteFila);
     EsperaMs(10);
     return escritos + 1;
   }
@@ -325,7 +438,12 @@ int32_t SerialDefineTimeoutEscrita(int32_t timeoutMs) {
 int32_t PortaAberta(int32_t descritor) { return descritor != 0 && descritor != -1 ? 1 : 0; }
 
 int32_t PortaAbre(const char* porta, int32_t velocidade) {
-  if (PortaAberta(LibState.serial.PortaPinPad)) return PPCOMP_OK;
+  if (PortaAberta(LibState.serial.PortaPinPad)) {
+    // A device that hung up (unplugged, perhaps back already as a new device
+    // on the same path) is not reused: its descriptor stays dead for good.
+    if (!LibState.serial.PortaDesconectada && !DispositivoDesligado(LibState.serial.PortaPinPad)) return PPCOMP_OK;
+    SerialFecha(&LibState.serial.PortaPinPad);
+  }
   const int32_t r =
       SerialAbre(&LibState.serial.PortaPinPad, porta, velocidade, 'n', 8, 1, "RTS=1;DTR=1;BLOCANTE=0");
   if (r < 0 || !PortaAberta(LibState.serial.PortaPinPad)) return PPCOMP_PORTERR;

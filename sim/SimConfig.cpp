@@ -56,6 +56,12 @@ constexpr Opcao kOpcoes[] = {
     {"corta", "N[@CMD]", "fault: send only the first half of the next N answers"},
     {"mudo", "N[@CMD]", "fault: ACK the next N frames and then stay silent"},
     {"fecha", "N", "fault: close the device when the Nth frame arrives, then exit"},
+    {"some", "N", "fault: the device vanishes (as if unplugged) when the Nth frame arrives\n"
+                  "      and comes back after --volta ms, on the same --link path; SIGUSR1\n"
+                  "      makes it vanish at once"},
+    {"volta", "MS", "how long a vanished device stays away (default 1000)"},
+    {"aleatorio", "P[:SEED]", "fault: each frame draws, with P % chance, one of the faults nak,\n"
+                              "      crc-errado, lixo or corta for itself or its answer (seed default 1)"},
 };
 
 bool Inteiro(const std::string& v, int min, int max, int& out) {
@@ -212,6 +218,15 @@ bool AplicaOpcao(ConfigSim& cfg, const std::string& nome, const std::string& val
   else if (nome == "corta") { if (!LeFalha(valor, cfg.corta)) return ruim(); }
   else if (nome == "mudo") { if (!LeFalha(valor, cfg.mudo)) return ruim(); }
   else if (nome == "fecha") { if (!Inteiro(valor, 0, 1000000, cfg.fechaNoQuadro)) return ruim(); }
+  else if (nome == "some") { if (!Inteiro(valor, 0, 1000000, cfg.someNoQuadro)) return ruim(); }
+  else if (nome == "volta") { if (!Inteiro(valor, 0, 3600000, cfg.voltaMs)) return ruim(); }
+  else if (nome == "aleatorio") {
+    const auto dp = valor.find(':');
+    int semente = 1;
+    if (!Inteiro(valor.substr(0, dp), 0, 100, cfg.aleatorioPct)) return ruim();
+    if (dp != std::string::npos && !Inteiro(valor.substr(dp + 1), 0, 2147483647, semente)) return ruim();
+    cfg.semente = static_cast<unsigned>(semente);
+  }
   else {
     erro = "unknown option --" + nome;
     return false;

@@ -52,6 +52,10 @@ struct ConfigSim {
   int lentoMs = 0;
   Falha nak, semAck, crcErrado, lixo, corta, mudo;
   int fechaNoQuadro = 0;     // close the device when this frame (1-based) arrives
+  int someNoQuadro = 0;      // the device vanishes when this frame arrives, and comes back
+  int voltaMs = 1000;        // after this long
+  int aleatorioPct = 0;      // chance (%) that a frame draws a fault
+  unsigned semente = 1;      // of that draw
 };
 
 // Fills cfg from argv (after the profile named by --perfil, if any). Returns 0 to

@@ -46,6 +46,7 @@ Motor::Motor(const ConfigSim& cfg, int fdDispositivo, int fdTeclado, FILE* log, 
   corta_ = cfg.corta;
   mudo_ = cfg.mudo;
   inicioMs_ = Agora();
+  sorteio_ = cfg.semente ? cfg.semente : 1;
   display_[0] = display_[1] = std::string(16, ' ');
 }
 
@@ -91,7 +92,7 @@ void Motor::MostraDisplay(const std::string& l1, const std::string& l2) {
 }
 
 void Motor::Escreve(const std::string& bytes) {
-  if (fechado_ || falhou_) return;
+  if (fechado_ || falhou_ || sumiu_) return;
   // At N baud a byte with start and stop bits takes 10/N seconds.
   const int64_t nsPorByte = cfg_.baud > 0 ? 10'000'000'000LL / cfg_.baud : 0;
   timespec inicio{};
@@ -133,6 +134,22 @@ void Motor::EnviaControle(unsigned char c) {
   std::string b(1, static_cast<char>(c));
   Registra("TX", nome, b);
   Escreve(b);
+}
+
+void Motor::SorteiaFalha() {
+  if (cfg_.aleatorioPct <= 0) return;
+  auto proximo = [this] {
+    // xorshift32: a fixed sequence for a given seed.
+    sorteio_ ^= sorteio_ << 13;
+    sorteio_ ^= sorteio_ >> 17;
+    sorteio_ ^= sorteio_ << 5;
+    return sorteio_;
+  };
+  if (static_cast<int>(proximo() % 100) >= cfg_.aleatorioPct) return;
+  Falha* falhas[] = {&nak_, &crcErrado_, &lixo_, &corta_};
+  Falha& f = *falhas[proximo() % 4];
+  ++f.restantes;
+  ++f.total;
 }
 
 bool Motor::Aplica(Falha& f, const char* nome, const std::string& comando) {
@@ -358,6 +375,12 @@ bool Motor::AceitaQuadro(const char* tipo, const std::string& q, const std::stri
     RegistraEvento("FALHA fecha 1/1");
     close(fd_);
     fechado_ = true;
+    return false;
+  }
+  SorteiaFalha();
+  if (cfg_.someNoQuadro == quadros_) {
+    RegistraEvento("FALHA some 1/1");
+    sumiu_ = true;
     return false;
   }
   if (Aplica(semAck_, "sem-ack", codigo)) return false;
@@ -603,7 +626,7 @@ int Motor::Executa(int fdParada) {
   RegistraEvento("INICIO");
   if (tela_) MostraDisplay(display_[0], display_[1]);
   char buf[4096];
-  while (!fechado_ && !falhou_) {
+  while (!fechado_ && !falhou_ && !sumiu_) {
     const int64_t agora = Agora();
     int64_t prazo = agora + 1000;
     if (!saidas_.empty()) prazo = std::min(prazo, saidas_.front().quandoMs);
@@ -616,13 +639,21 @@ int Motor::Executa(int fdParada) {
       RegistraEvento(std::string("ERRO poll: ") + std::strerror(errno));
       return 1;
     }
-    if (r > 0 && (fds[1].revents & (POLLIN | POLLHUP))) break;
+    if (r > 0 && (fds[1].revents & (POLLIN | POLLHUP))) {
+      char c = 0;
+      if (read(fdParada, &c, 1) == 1 && c == kByteSome) {
+        RegistraEvento("FALHA some (sinal)");
+        sumiu_ = true;
+        continue;
+      }
+      break;
+    }
     if (r > 0 && (fds[0].revents & (POLLIN | POLLHUP | POLLERR))) {
       ssize_t n = read(fd_, buf, sizeof buf);
       if (n > 0) {
         ultimoRxMs_ = Agora();
         rx_.Acrescenta(buf, static_cast<size_t>(n));
-        for (Evento ev = rx_.Proximo(); ev.tipo != TipoEvento::Nada && !fechado_; ev = rx_.Proximo())
+        for (Evento ev = rx_.Proximo(); ev.tipo != TipoEvento::Nada && !fechado_ && !sumiu_; ev = rx_.Proximo())
           TrataEvento(ev);
       } else if (n == 0 || (errno != EAGAIN && errno != EINTR)) {
         // With our own handle on the terminal side open this does not happen
@@ -643,12 +674,13 @@ int Motor::Executa(int fdParada) {
       ItemOperador item = pend_.item;
       Resolve(item);
     }
-    while (!saidas_.empty() && saidas_.front().quandoMs <= Agora() && !fechado_) {
+    while (!saidas_.empty() && saidas_.front().quandoMs <= Agora() && !fechado_ && !sumiu_) {
       Saida s = std::move(saidas_.front());
       saidas_.pop_front();
       EnviaSaida(s);
     }
   }
+  if (sumiu_) return kSumiu;
   RegistraEvento("FIM");
   return falhou_ ? 1 : 0;
 }

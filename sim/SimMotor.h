@@ -19,9 +19,15 @@ class Motor {
   // the --fecha fault). fdTeclado: the operator's terminal, or -1. log may be null.
   Motor(const ConfigSim& cfg, int fdDispositivo, int fdTeclado, FILE* log, FILE* tela);
   // Runs until fdParada becomes readable (signal) or the device goes away.
-  // Returns 0 on a clean stop, 1 when the device failed.
+  // Returns 0 on a clean stop, 1 when the device failed, kSumiu when the device
+  // is to vanish (the --some fault, or the byte kByteSome on fdParada): the
+  // caller takes it away and brings up a new one.
+  static constexpr int kSumiu = 2;
+  static constexpr char kByteSome = 'S';
   int Executa(int fdParada);
   bool DispositivoFechado() const { return fechado_; }
+  // Where the --aleatorio draw stands, for a device that comes back to go on from.
+  unsigned Sorteio() const { return sorteio_; }
 
  private:
   enum class Espera { Nenhuma, Tecla, Senha, Cartao, Evento, Chip, RetiraCartao, Generico, SenhaSC, CartaoSC };
@@ -56,6 +62,8 @@ class Motor {
                     int64_t atrasoMs);
   void EnviaSaida(const Saida& s);
   bool Aplica(Falha& f, const char* nome, const std::string& comando);
+  // --aleatorio: arms one of the cheap faults for this frame or its answer.
+  void SorteiaFalha();
   void TrataEvento(const Evento& ev);
   // Logs and counts a frame, applies the frame faults and acknowledges it; false
   // when the frame is not to be answered.
@@ -88,6 +96,8 @@ class Motor {
   int quadros_ = 0;
   bool fechado_ = false;
   bool falhou_ = false;
+  bool sumiu_ = false;
+  uint32_t sorteio_ = 1;  // state of the --aleatorio draw
   std::string display_[2];
   Falha nak_, semAck_, crcErrado_, lixo_, corta_, mudo_;
   int indiceSC5000_ = -1;

@@ -15,6 +15,10 @@ struct EstadoSerial {
   // Device settings saved by the open and written back by the close (one record
   // for the whole program, not one per port).
   termios ConfigOriginalSerial{};
+  // 1 once the open port's device has hung up (unplugged: POLLHUP, EIO, ENXIO,
+  // ENODEV, a read of 0): the next PortaAbre opens it afresh instead of keeping
+  // the stale descriptor. Cleared by every open.
+  int32_t PortaDesconectada = 0;
   // System calls used by the driver; null means the system's own. Tests install
   // a table that fails chosen calls.
   const ChamadasSerial* Chamadas = nullptr;

@@ -102,8 +102,12 @@ PP_EXPORT int32_t PP_AtivaLibEMV(int32_t ativa, const char* parametros);
 /* ---- Connection ----------------------------------------------------------- */
 
 /* Opens the serial port (device path, or "1" for /dev/ttyS0, ...) and sends
- * "OPN". PPCOMP_PORTERR when the port cannot be opened; the port stays open when
- * the pinpad answers with an error. Opening again re-sends "OPN". */
+ * "OPN". PPCOMP_PORTERR when the port cannot be opened or another process holds
+ * it (a line on standard error says which); the port stays open when the pinpad
+ * answers with an error. While open, the port is this process's alone (flock
+ * and TIOCEXCL, released on close) and not inherited by programs it runs.
+ * Opening again re-sends "OPN", after opening the port afresh when its device
+ * hung up meanwhile (unplugged and plugged in again). */
 PP_EXPORT int32_t PP_Open(const char* porta);
 
 /* Shows mensagem (first 32 characters, blank-padded) and closes the pinpad

@@ -22,7 +22,9 @@
 extern "C" {
 #endif
 
-/* Opens the serial port at 19200 baud. PPCOMP_OK or the port's error code. */
+/* Opens the serial port at 19200 baud, as PP_Open does (the port is this
+ * process's alone until closed; PPCOMP_PORTERR when another holds it).
+ * PPCOMP_OK or the port's error code. */
 PP_EXPORT int32_t SC5000AbrePorta(const char* porta);
 /* Closes the port. Always PPCOMP_OK. */
 PP_EXPORT int32_t SC5000FechaPorta(void);

@@ -3,6 +3,7 @@
 // runs its clock 50 ms ahead per look): every stream ends within the limits,
 // with a known code, and nothing is written outside the caller's buffers.
 #include <gtest/gtest.h>
+#include <poll.h>
 
 #include <algorithm>
 #include <cstring>
@@ -11,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "DispositivoSimulado.h"
 #include "PeerPty.h"
 #include "common/TestUtil.h"
 #include "link/Enlace.h"
@@ -49,13 +51,15 @@ ssize_t Escreve(int, const void* d, size_t n) {
   g_disp.escrito.insert(g_disp.escrito.end(), b, b + n);
   return static_cast<ssize_t>(n);
 }
-int Seleciona(int, fd_set* leitura, fd_set* escrita, fd_set*, timeval*) {
+int Espera(pollfd* p, nfds_t, int) {
   ++g_disp.chamadas;
-  if (escrita) return 1;
-  if (g_disp.pedacos.empty()) {
-    FD_ZERO(leitura);
-    return 0;
+  p->revents = 0;
+  if (p->events & POLLOUT) {
+    p->revents = POLLOUT;
+    return 1;
   }
+  if (g_disp.pedacos.empty()) return 0;
+  p->revents = POLLIN;
   return 1;
 }
 int LeConfig(int, termios*) { return 0; }
@@ -70,7 +74,9 @@ int Relogio(clockid_t, timespec* ts) {
   return 0;
 }
 
-constexpr ChamadasSerial kSimulado = {Abre, Fecha, Le, Escreve, Seleciona, LeConfig, AplicaConfig, Descarta, Dorme, Relogio};
+constexpr ChamadasSerial kSimulado = {Abre,    Fecha,   Le,      Escreve,          Espera,
+                                      LeConfig, AplicaConfig, Descarta, Dorme, Relogio,
+                                      nullptr, simulado::Tranca, simulado::Ioctl, simulado::Duplica};
 
 class BytesHostis : public ::testing::Test {
  protected:

@@ -1,6 +1,8 @@
 #include "ChamadasTeste.h"
 
 #include <fcntl.h>
+#include <poll.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -86,8 +88,38 @@ ssize_t Write(int fd, const void* d, size_t n) {
   return static_cast<ssize_t>(r);
 }
 
-int Select(int nfds, fd_set* l, fd_set* e, fd_set* x, timeval* tv) {
-  return static_cast<int>(Chama(Chamada::select, e ? 1 : 0, [&] { return Real().select(nfds, l, e, x, tv); }));
+int Poll(pollfd* p, nfds_t n, int timeoutMs) {
+  const int escrita = n > 0 && (p[0].events & POLLOUT) ? 1 : 0;
+  return static_cast<int>(Chama(Chamada::poll, escrita, [&] { return Real().poll(p, n, timeoutMs); }));
+}
+
+int Flock(int fd, int operacao) {
+  return static_cast<int>(Chama(Chamada::flock, operacao, [&] { return Real().flock(fd, operacao); }));
+}
+
+int Ioctl(int fd, unsigned long pedido, int* valor) {
+  ChamadasTeste* t = ChamadasTeste::atual;
+  int64_t r = 0;
+  if (!(t && t->Injeta(Chamada::ioctl, r))) {
+    if (t && t->filaSaida && pedido == TIOCOUTQ) {
+      *valor = t->filaSaida();
+      r = 0;
+    } else {
+      r = Real().ioctl(fd, pedido, valor);
+    }
+  }
+  const int erro = errno;
+  if (t) {
+    Evento e{Chamada::ioctl, Clock::now(), r, fd, {}, {}, {}};
+    e.pedido = pedido;
+    t->Registra(std::move(e));
+  }
+  errno = erro;
+  return static_cast<int>(r);
+}
+
+int Dupfd(int fd, int minimo) {
+  return static_cast<int>(Chama(Chamada::dupfd, minimo, [&] { return Real().dupfd(fd, minimo); }));
 }
 
 int TcGet(int fd, termios* c) {
@@ -124,7 +156,8 @@ int ClockGettime(clockid_t id, timespec* ts) {
   }));
 }
 
-constexpr ChamadasSerial kTabela = {Open, Close, Read, Write, Select, TcGet, TcSet, TcFlush, NanoSleep, ClockGettime};
+constexpr ChamadasSerial kTabela = {Open,      Close,        Read,    Write, Poll,  TcGet, TcSet,
+                                    TcFlush,   NanoSleep,    ClockGettime, nullptr, Flock, Ioctl, Dupfd};
 
 }  // namespace
 
@@ -149,6 +182,8 @@ void ChamadasTeste::EscritaCurta(int enesima, size_t maximo) {
 }
 
 void ChamadasTeste::DefineRelogio(std::function<int(clockid_t, timespec*)> r) { relogio = std::move(r); }
+
+void ChamadasTeste::DefineFilaSaida(std::function<int()> fila) { filaSaida = std::move(fila); }
 
 bool ChamadasTeste::Injeta(Chamada c, int64_t& resultado) {
   std::lock_guard<std::mutex> l(mtx_);

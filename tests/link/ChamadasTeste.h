@@ -18,16 +18,20 @@
 
 namespace testlink {
 
-enum class Chamada { open, close, read, write, select, tcgetattr, tcsetattr, tcflush, nanosleep, clock_gettime, Total };
+enum class Chamada {
+  open, close, read, write, poll, tcgetattr, tcsetattr, tcflush, nanosleep, clock_gettime, flock, ioctl, dupfd, Total
+};
 
 struct Evento {
   Chamada chamada;
   std::chrono::steady_clock::time_point quando;  // when the call returned
   int64_t resultado = 0;
-  int argumento = 0;               // tcflush queue, clock id, tcsetattr action
+  int argumento = 0;               // tcflush queue, clock id, tcsetattr action, flock operation,
+                                   // poll: 1 when waiting to write; dupfd: the lowest descriptor
   std::vector<uint8_t> dados;      // bytes a write put out
   std::string caminho;             // path given to open
   termios config{};                // settings given to tcsetattr
+  unsigned long pedido = 0;        // ioctl request
 };
 
 class ChamadasTeste {
@@ -44,6 +48,9 @@ class ChamadasTeste {
   void EscritaCurta(int enesima, size_t maximo);
   // Replaces the clock (called for every clock_gettime).
   void DefineRelogio(std::function<int(clockid_t, timespec*)> relogio);
+  // Answers TIOCOUTQ (bytes still queued for output) instead of the device;
+  // other ioctl requests go to the device.
+  void DefineFilaSaida(std::function<int()> fila);
 
   std::vector<Evento> Eventos() const;
   std::vector<Evento> Eventos(Chamada c) const;
@@ -56,6 +63,7 @@ class ChamadasTeste {
   size_t LimiteEscrita();
   void Registra(Evento e);
   std::function<int(clockid_t, timespec*)> relogio;
+  std::function<int()> filaSaida;
 
  private:
   struct Regra {

@@ -4,7 +4,7 @@
 // sleeps return at once and the clock moves 10 ms per look. In virtual time the
 // clock stands still instead, except in waits, which last what they ask for: a
 // pause its length, a read wait with nothing to read its whole time-out.
-#include <sys/select.h>
+#include <poll.h>
 #include <termios.h>
 #include <time.h>
 
@@ -70,17 +70,20 @@ inline ssize_t Escreve(int, const void* d, size_t n) {
   if (n > 1) ++g_dispositivo.quadrosEscritos;
   return static_cast<ssize_t>(n);
 }
-inline int Seleciona(int, fd_set* leitura, fd_set* escrita, fd_set*, timeval* prazo) {
-  if (escrita) return 1;
+inline int Espera(pollfd* p, nfds_t, int prazoMs) {
+  p->revents = 0;
+  if (p->events & POLLOUT) {
+    p->revents = POLLOUT;
+    return 1;
+  }
   DispositivoSimulado& d = g_dispositivo;
-  const int64_t us = prazo ? static_cast<int64_t>(prazo->tv_sec) * 1'000'000 + prazo->tv_usec : 0;
-  d.esperasLeitura.push_back({d.escrito.size(), us / 1000});
+  d.esperasLeitura.push_back({d.escrito.size(), prazoMs});
   Libera();
   if (d.entrada.empty()) {
-    FD_ZERO(leitura);
-    if (d.tempoVirtual) d.relogioNs += us * 1000;
+    if (d.tempoVirtual && prazoMs > 0) d.relogioNs += static_cast<int64_t>(prazoMs) * 1'000'000;
     return 0;
   }
+  p->revents = POLLIN;
   return 1;
 }
 inline int LeConfig(int, termios*) { return 0; }
@@ -90,6 +93,13 @@ inline int Dorme(const timespec* pedido, timespec*) {
   if (g_dispositivo.tempoVirtual) g_dispositivo.relogioNs += pedido->tv_sec * 1'000'000'000LL + pedido->tv_nsec;
   return 0;
 }
+// A device of nobody else's, that sends at once what it is given.
+inline int Tranca(int, int) { return 0; }
+inline int Ioctl(int, unsigned long, int* valor) {
+  if (valor) *valor = 0;
+  return 0;
+}
+inline int Duplica(int fd, int) { return fd; }
 inline int Relogio(clockid_t, timespec* ts) {
   if (!g_dispositivo.tempoVirtual) g_dispositivo.relogioNs += 10'000'000;
   ts->tv_sec = static_cast<time_t>(g_dispositivo.relogioNs / 1'000'000'000);
@@ -99,8 +109,9 @@ inline int Relogio(clockid_t, timespec* ts) {
 }  // namespace simulado
 
 inline constexpr ChamadasSerial kDispositivoSimulado = {
-    simulado::Abre,      simulado::Fecha,        simulado::Le,       simulado::Escreve, simulado::Seleciona,
-    simulado::LeConfig,  simulado::AplicaConfig, simulado::Descarta, simulado::Dorme,   simulado::Relogio};
+    simulado::Abre,     simulado::Fecha,        simulado::Le,       simulado::Escreve, simulado::Espera,
+    simulado::LeConfig, simulado::AplicaConfig, simulado::Descarta, simulado::Dorme,   simulado::Relogio,
+    nullptr,            simulado::Tranca,       simulado::Ioctl,    simulado::Duplica};
 
 // A fresh device installed in LibState (which the caller has reset) and the
 // pinpad port opened on it.

@@ -34,7 +34,7 @@ TEST(SerialAbre, PortNamesAndTheOpenFailureLine) {
     const auto abertos = sis.Eventos(Chamada::open);
     ASSERT_EQ(abertos.size(), 1u);
     EXPECT_EQ(abertos[0].caminho, c.dispositivo);
-    EXPECT_EQ(abertos[0].argumento, O_RDWR | O_NOCTTY | O_NONBLOCK);
+    EXPECT_EQ(abertos[0].argumento, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     EXPECT_EQ(erro, std::string("Erro 2[") + std::strerror(ENOENT) + "] na abertura da " + c.dispositivo + "\n");
     EXPECT_EQ(LibState.serial.PortaPinPad, 0);
   }
@@ -96,15 +96,31 @@ TEST(SerialAbre, LineSettingsFromTheTables) {
     EXPECT_EQ(t.c_lflag, 0u);
     EXPECT_EQ(t.c_cc[VMIN], 0);
     EXPECT_EQ(t.c_cc[VTIME], 1);
+    // The speed goes in through cfsetispeed/cfsetospeed, which also fill the
+    // separate speed fields: a B constant OR-ed into c_cflag leaves them
+    // empty here, and where speed_t is the baud number itself (newer C
+    // libraries) it would set other control bits and a speed of 0.
+    EXPECT_EQ(cfgetispeed(&t), c.baud);
+    EXPECT_EQ(cfgetospeed(&t), c.baud);
+    termios referencia{};
+    cfsetispeed(&referencia, c.baud);
+    cfsetospeed(&referencia, c.baud);
+#ifdef _HAVE_STRUCT_TERMIOS_C_ISPEED
+    EXPECT_EQ(t.c_ispeed, referencia.c_ispeed);
+    EXPECT_EQ(t.c_ospeed, referencia.c_ospeed);
+#endif
+    EXPECT_EQ(t.c_cflag & ~(PARENB | PARODD | CSIZE | CSTOPB | CREAD | CLOCAL), referencia.c_cflag);
     termios real{};
     ASSERT_EQ(tcgetattr(peer.Escravo(), &real), 0);
     EXPECT_EQ(cfgetospeed(&real), c.baud);
-    // Pending input was discarded before the settings were applied.
-    const auto ev = sis.Eventos();
-    ASSERT_GE(ev.size(), 4u);
-    EXPECT_EQ(ev[1].chamada, Chamada::tcgetattr);
-    EXPECT_EQ(ev[2].chamada, Chamada::tcflush);
-    EXPECT_EQ(ev[2].argumento, TCIFLUSH);
+    // Pending input was discarded after the device's settings were saved and
+    // before the new ones were applied.
+    std::vector<Chamada> ordem;
+    for (const auto& e : sis.Eventos())
+      if (e.chamada == Chamada::tcgetattr || e.chamada == Chamada::tcflush || e.chamada == Chamada::tcsetattr)
+        ordem.push_back(e.chamada);
+    EXPECT_EQ(ordem, (std::vector<Chamada>{Chamada::tcgetattr, Chamada::tcflush, Chamada::tcsetattr}));
+    EXPECT_EQ(sis.Eventos(Chamada::tcflush)[0].argumento, TCIFLUSH);
     EXPECT_EQ(SerialFecha(&fd), 0);
     EXPECT_EQ(fd, 0);
   }
@@ -156,56 +172,55 @@ TEST(PortaAbre, ClosedPortOperations) {
   EXPECT_EQ(LibState.serial.TimeoutEscritaSerial, -1);
 }
 
-// A process started with standard input closed gets descriptor 0 from the
-// open. The port cannot live there (0 means closed), so the open fails with
-// PPCOMP_PORTERR; the device must not stay open, nor keep changed settings.
-namespace descritorzero {
-struct Estado {
-  termios atual{};
-  bool aberto = false;
-  int fechamentos = 0;
-} g;
-int Abre(const char*, int) {
-  g.aberto = true;
-  return 0;
-}
-int Fecha(int fd) {
-  if (fd == 0 && g.aberto) {
-    g.aberto = false;
-    ++g.fechamentos;
+// A process started with standard input (or all three standard descriptors)
+// closed gets descriptor 0 from the open. The port cannot live there (0 means
+// closed to the port operations, 1 and 2 take the program's own output): it is
+// moved above 2, close-on-exec, and works; the low descriptors stay closed.
+TEST(PortaAbre, DaemonWithStandardDescriptorsClosedOpensAbove2) {
+  struct Caso {
+    const char* titulo;
+    int fechados;  // 0 .. fechados-1 are closed during the open
+  } casos[] = {{"stdin closed", 1}, {"stdin, stdout and stderr closed", 3}};
+  for (const auto& c : casos) {
+    SCOPED_TRACE(c.titulo);
+    testutil::ResetaLibState();
+    PeerPty peer;
+    ASSERT_TRUE(peer.Valido());
+    peer.EsperaBytes(3).Inicia();
+    int guardados[3] = {-1, -1, -1};
+    for (int fd = 0; fd < c.fechados; ++fd) {
+      guardados[fd] = fcntl(fd, F_DUPFD_CLOEXEC, 100);
+      ASSERT_GE(guardados[fd], 0);
+    }
+    for (int fd = 0; fd < c.fechados; ++fd) close(fd);
+    ChamadasTeste sis;
+    const int32_t r = PortaAbre(peer.Caminho().c_str(), 19200);
+    const int32_t porta = LibState.serial.PortaPinPad;
+    const int flagsPorta = fcntl(porta, F_GETFD);
+    bool baixosFechados = true;
+    for (int fd = 0; fd < c.fechados; ++fd) baixosFechados = baixosFechados && fcntl(fd, F_GETFD) == -1;
+    const uint8_t b[3] = {'a', 'b', 'c'};
+    const int32_t escrita = PortaEscreve(b, 3);
+    // The close discards what the peer has not read yet.
+    for (int i = 0; i < 1000 && peer.Recebido().size() < 3; ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    const int32_t fecha = PortaFecha();
+    for (int fd = 0; fd < c.fechados; ++fd) {
+      dup2(guardados[fd], fd);
+      close(guardados[fd]);
+    }
+    EXPECT_EQ(r, PPCOMP_OK);
+    EXPECT_GT(porta, 2);
+    EXPECT_NE(flagsPorta & FD_CLOEXEC, 0);
+    EXPECT_TRUE(baixosFechados);
+    EXPECT_EQ(escrita, PPCOMP_OK);
+    EXPECT_EQ(fecha, PPCOMP_OK);
+    ASSERT_TRUE(peer.Termina());
+    EXPECT_EQ(peer.Recebido(), (Bytes{'a', 'b', 'c'}));
+    const auto movidos = sis.Eventos(Chamada::dupfd);
+    ASSERT_EQ(movidos.size(), 1u);
+    EXPECT_EQ(movidos[0].argumento, 3);
   }
-  return 0;
-}
-int LeConfig(int, termios* t) {
-  *t = g.atual;
-  return 0;
-}
-int AplicaConfig(int fd, int, const termios* t) {
-  if (fd == 0 && g.aberto) g.atual = *t;
-  return 0;
-}
-int Descarta(int, int) { return 0; }
-}  // namespace descritorzero
-
-TEST(PortaAbre, DescriptorZeroIsClosedWithItsSettingsIntact) {
-  testutil::ResetaLibState();
-  namespace dz = descritorzero;
-  dz::g = {};
-  dz::g.atual.c_lflag = ICANON | ECHO;
-  dz::g.atual.c_cflag = B1200 | CS7;
-  const termios original = dz::g.atual;
-  const ChamadasSerial& real = SerialChamadasPadrao();
-  const ChamadasSerial tabela = {dz::Abre,     dz::Fecha,        real.read,     real.write,    real.select,
-                                 dz::LeConfig, dz::AplicaConfig, dz::Descarta, real.nanosleep, real.clock_gettime};
-  LibState.serial.Chamadas = &tabela;
-  EXPECT_EQ(PortaAbre("/dev/pinpad", 19200), PPCOMP_PORTERR);
-  EXPECT_EQ(LibState.serial.PortaPinPad, 0);
-  EXPECT_FALSE(dz::g.aberto);
-  EXPECT_EQ(dz::g.fechamentos, 1);
-  EXPECT_EQ(dz::g.atual.c_lflag, original.c_lflag);
-  EXPECT_EQ(dz::g.atual.c_cflag, original.c_cflag);
-  // Nothing is left for a later close to act on.
-  EXPECT_EQ(PortaFecha(), PPCOMP_NOTOPEN);
   testutil::ResetaLibState();
 }
 
@@ -296,7 +311,7 @@ TEST_F(PortaLeTest, ReadsWhatCameAndTimesOut) {
 
 TEST_F(PortaLeTest, InterruptedAndSpuriousReadsAreResumed) {
   ChamadasTeste sis;
-  sis.Falha(Chamada::select, 1, EINTR);
+  sis.Falha(Chamada::poll, 1, EINTR);
   sis.Falha(Chamada::read, 1, EAGAIN);
   peer.Pausa(50).Envia({'z'}).Inicia();
   uint8_t b[4];
@@ -309,7 +324,7 @@ TEST_F(PortaLeTest, DeviceErrorsBecomeCommError) {
   uint8_t b[4];
   {
     ChamadasTeste sis;
-    sis.Falha(Chamada::select, 1, EBADF);
+    sis.Falha(Chamada::poll, 1, EBADF);
     EXPECT_EQ(PortaLe(100, b, sizeof b), -PPCOMP_COMMERR);
   }
   {
@@ -383,7 +398,7 @@ TEST_F(PortaEscreveTest, ShortAndFailedWrites) {
   {
     // Waiting for the device fails: -1.
     ChamadasTeste sis;
-    sis.Falha(Chamada::select, 1, EBADF);
+    sis.Falha(Chamada::poll, 1, EBADF);
     EXPECT_EQ(SerialEscreve(LibState.serial.PortaPinPad, quadro.data(), n, 1000), -1);
   }
   {

@@ -343,7 +343,8 @@ TEST(SimConfig, FlagsProfileAndOperatorScript) {
     const char* valor;
   } ruins[] = {{"teclas", "OK,F9"}, {"chave", "2=0123"}, {"chave", "100=0123456789ABCDEF"},
                {"nak", "x"},        {"senha", "12"},     {"baud", "-1"},
-               {"tam-info", "1000"}, {"inexistente", "1"}};
+               {"tam-info", "1000"}, {"inexistente", "1"}, {"some", "-1"},
+               {"volta", "x"},       {"aleatorio", "101"}, {"aleatorio", "5:x"}};
   for (const auto& r : ruins) {
     std::string erro;
     EXPECT_FALSE(sim::AplicaOpcao(cfg, r.opcao, r.valor, erro)) << r.opcao << "=" << r.valor;
@@ -354,7 +355,7 @@ TEST(SimConfig, FlagsProfileAndOperatorScript) {
   EXPECT_EQ(sim::InterpretaArgumentos(2, ajuda, cfg, msg), 1);
   for (const char* o : {"--link", "--log", "--versao", "--teclas", "--interativo", "--nak", "--sem-ack",
                         "--crc-errado", "--lixo", "--corta", "--mudo", "--lento", "--fecha", "--baud",
-                        "--sc5000", "--perfil", "--chave"})
+                        "--sc5000", "--perfil", "--chave", "--some", "--volta", "--aleatorio"})
     EXPECT_NE(msg.find(o), std::string::npos) << o;
 }
 

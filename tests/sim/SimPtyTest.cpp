@@ -368,6 +368,58 @@ TEST(SimPty, FaultClosesTheDeviceAndExits) {
   EXPECT_NE(lstat(link.c_str(), &st), 0);  // link removed on exit
 }
 
+// Every frame draws one of the cheap faults at 100 %: over a run of frames the
+// log shows them struck, of several kinds; at 0 % none strikes.
+TEST(SimPty, FaultsDrawnAtRandom) {
+  for (const char* chance : {"100:5", "0"}) {
+    SCOPED_TRACE(chance);
+    testutil::DiretorioTemp dir;
+    Simulador s({"--aleatorio", chance, "--log", dir.arquivo("l")});
+    ASSERT_TRUE(s.Iniciou());
+    for (int i = 0; i < 12; ++i) {
+      s.Envia(Comando("OPN"));
+      s.Le(50);
+    }
+    const std::string texto = EsperaLog(dir.arquivo("l"), "RX QUADRO", 3000);
+    int tipos = 0;
+    for (const char* f : {"FALHA nak ", "FALHA crc-errado ", "FALHA lixo ", "FALHA corta "})
+      tipos += Contem(texto, f) ? 1 : 0;
+    if (std::string(chance) == "0") {
+      EXPECT_FALSE(Contem(texto, "FALHA"));
+    } else {
+      EXPECT_GE(tipos, 3) << texto;
+    }
+  }
+}
+
+// The device vanishes at the chosen frame and comes back on the same path,
+// as a new device that answers; SIGUSR1 does the same at any moment.
+TEST(SimPty, DeviceVanishesAndComesBackOnTheSamePath) {
+  testutil::DiretorioTemp dir;
+  const std::string link = dir.arquivo("pinpad0");
+  Simulador s({"--some", "2", "--volta", "1000", "--link", link, "--log", dir.arquivo("l")});
+  ASSERT_TRUE(s.Iniciou());
+  RespostaLida r;
+  ASSERT_TRUE(s.Troca("OPN", {}, r));
+  const auto t0 = std::chrono::steady_clock::now();
+  s.Envia(Comando("GIN", {"00"}));
+  EXPECT_EQ(s.Le(200), "");  // no acknowledgement: the device went
+  struct stat st{};
+  bool sumiu = false;
+  for (int i = 0; i < 100 && !sumiu; ++i) {
+    sumiu = lstat(link.c_str(), &st) != 0;
+    if (!sumiu) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  EXPECT_TRUE(sumiu);
+  char alvo[256] = {};
+  for (int i = 0; i < 300 && readlink(link.c_str(), alvo, sizeof alvo - 1) <= 0; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  EXPECT_GE(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(1000));
+  ASSERT_NE(alvo[0], 0);
+  EXPECT_NE(s.Dispositivo(), alvo);  // a new device
+  EXPECT_TRUE(Contem(EsperaLog(dir.arquivo("l"), "FALHA some 1/1"), "-- FALHA some 1/1\n"));
+}
+
 TEST(SimPty, BaudPacingSpreadsTheAnswer) {
   Simulador s({"--baud", "9600"});
   ASSERT_TRUE(s.Iniciou());

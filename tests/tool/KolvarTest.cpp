@@ -6,6 +6,10 @@
 #include <string>
 #include <thread>
 
+#include <unistd.h>
+
+#include "common/TestUtil.h"
+
 #include "tool/Processo.h"
 
 namespace {
@@ -208,6 +212,29 @@ TEST(KolvarFalhas, DispositivoSomeDuranteAEsperaDaTecla) {
             std::string::npos)
       << r.saida;
   EXPECT_LT(r.segundos, 30.0);
+}
+
+// The pinpad is unplugged during a run (at its information command) and comes
+// back on the same path: that run fails, the next one passes against the
+// replugged device.
+TEST(KolvarSimulador, PassaContraOPinpadReconectado) {
+  testutil::DiretorioTemp dir;
+  const std::string caminho = dir.arquivo("pinpad");
+  e2e::Simulador sim({"--link", caminho, "--some", "2", "--volta", "300", "--teclas", "OK,OK"});
+  ASSERT_TRUE(sim.ativo()) << sim.saida();
+  auto primeira = Kolvar({caminho});
+  EXPECT_EQ(SemHorario(primeira.saida).find("COMPATIVEL"), std::string::npos);
+  bool voltou = false;
+  for (int i = 0; i < 1000 && !voltou; ++i) {
+    voltou = access(caminho.c_str(), F_OK) == 0;
+    if (!voltou) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  ASSERT_TRUE(voltou);
+  auto segunda = Kolvar({caminho});
+  EXPECT_EQ(segunda.status, 0) << segunda.saida << segunda.erro;
+  EXPECT_NE(segunda.saida.find("PinPad COMPATIVEL com Veltrana M4120 com criptografia 3DES"), std::string::npos)
+      << segunda.saida;
+  EXPECT_EQ(segunda.erro, "");
 }
 
 }  // namespace

@@ -62,6 +62,7 @@ class Simulador {
   Simulador& operator=(const Simulador&) = delete;
 
   bool ativo() const { return !dispositivo_.empty(); }
+  pid_t pid() const { return pid_; }
   const std::string& dispositivo() const { return dispositivo_; }
   // The frame log written so far, and the simulator's own output (display).
   std::string log() const;
