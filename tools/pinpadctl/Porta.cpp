@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <grp.h>
 #include <pwd.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -10,6 +11,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+
+#include "support/DonoPorta.h"
+#include "tools/pinpadctl/Portas.h"
 
 namespace pinpadctl {
 
@@ -30,6 +34,11 @@ std::string NomeGrupo(gid_t gid) {
 std::string NomeUsuario() {
   if (const passwd* p = getpwuid(getuid())) return p->pw_name;
   return "$USER";
+}
+
+std::string NomeDono(uid_t uid) {
+  if (const passwd* p = getpwuid(uid)) return p->pw_name;
+  return std::to_string(uid);
 }
 
 }  // namespace
@@ -78,7 +87,32 @@ std::string ExplicaErro(int erro, const std::string& caminho, const std::string&
   }
 }
 
-ExameDePorta ExaminaPorta(const std::string& porta) {
+std::string ExplicaSemPermissao(const std::string& caminho, mode_t modo, const std::string& dono,
+                                const std::string& grupo) {
+  if ((modo & (S_IRGRP | S_IWGRP)) == (S_IRGRP | S_IWGRP)) return ExplicaErro(EACCES, caminho, grupo);
+  char octal[8];
+  std::snprintf(octal, sizeof octal, "%04o", static_cast<unsigned>(modo & 07777));
+  return "Permissao negada ao abrir \"" + caminho + "\": o dispositivo e de '" + dono + "', grupo '" + grupo +
+         "', com modo " + octal + ", e o grupo nao pode ler e escrever nele: entrar no grupo nao resolve. Rode como '" +
+         dono + "', ou peca ao administrador que de o dispositivo a um grupo com leitura e escrita (por exemplo uma "
+         "regra udev com GROUP=\"dialout\", MODE=\"0660\"; veja pinpadctl(1)).";
+}
+
+std::string ExplicaEmUso(const std::string& caminho, int32_t pid, const std::string& programa) {
+  return "A porta \"" + caminho + "\" esta em uso por " + TextoDono(pid, programa) +
+         ": o pinpad atende um programa por vez. Espere esse programa terminar (ou encerre-o) e tente de novo.";
+}
+
+bool PortaEmUso(const std::string& porta, std::string* explicacao, const std::string& raizProc) {
+  const std::string caminho = CaminhoDispositivo(porta);
+  int32_t pid = 0;
+  char programa[64] = {};
+  if (DonoPorta(caminho.c_str(), raizProc.c_str(), &pid, programa, sizeof programa) != 1) return false;
+  *explicacao = ExplicaEmUso(caminho, pid, programa);
+  return true;
+}
+
+ExameDePorta ExaminaPorta(const std::string& porta, const std::string& raizProc) {
   ExameDePorta ex;
   const std::string caminho = CaminhoDispositivo(porta);
   struct stat st {};
@@ -94,11 +128,27 @@ ExameDePorta ExaminaPorta(const std::string& porta) {
   // Only a character device can be a terminal; a regular file or a pipe is
   // refused here so that nothing is ever written into it.
   if (!S_ISCHR(st.st_mode)) return falha(ENOTTY);
+  auto ocupada = [&]() {
+    falha(EBUSY);
+    PortaEmUso(caminho, &ex.explicacao, raizProc);
+    return ex;
+  };
   int fd = open(caminho.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return falha(errno);
+  if (fd < 0) {
+    const int erro = errno;
+    if (erro == EBUSY) return ocupada();
+    falha(erro);
+    if (erro == EACCES || erro == EPERM)
+      ex.explicacao = ExplicaSemPermissao(caminho, st.st_mode, NomeDono(st.st_uid), ex.grupo);
+    return ex;
+  }
   const bool terminal = isatty(fd) != 0;
+  // Another program's lock on the port: whoever opens it second garbles both
+  // exchanges. The probe lock is dropped with the descriptor.
+  const bool livre = !terminal || flock(fd, LOCK_EX | LOCK_NB) == 0 || errno != EWOULDBLOCK;
   close(fd);
   if (!terminal) return falha(ENOTTY);
+  if (!livre) return ocupada();
   ex.ok = true;
   return ex;
 }

@@ -21,6 +21,7 @@
 #include "pinpad/pinpad.h"
 #include "tool/TextoRetorno.h"
 #include "tools/pinpadctl/Blocos.h"
+#include "tools/pinpadctl/ComandoPortas.h"
 #include "tools/pinpadctl/Json.h"
 #include "tools/pinpadctl/Porta.h"
 
@@ -74,11 +75,14 @@ constexpr Ajuda Ajudas[] = {
 void AjudaGeral(FILE* f) {
   std::fprintf(f,
                "Uso: pinpadctl [--json] PORTA COMANDO [ARGUMENTOS]\n"
+               "     pinpadctl [--json] portas [--sonda] [--espera S] [DISPOSITIVO...]\n"
                "     pinpadctl [COMANDO] --help\n\n"
                "Diagnostica e opera um pinpad na porta serial PORTA (ex.: /dev/ttyACM0).\n\n"
                "Comandos:\n");
   for (const auto& a : Ajudas) std::fprintf(f, "  %s\n", a.uso);
   std::fprintf(f,
+               "  portas [--sonda] [DISPOSITIVO...]   sem PORTA: lista as portas seriais e quem as\n"
+               "        usa; --sonda acha os pinpads ('pinpadctl portas --help')\n"
                "\nOpcoes:\n"
                "  --json        resultado em JSON (um objeto) na saida padrao\n"
                "  --espera S    limite de cada espera pelo pinpad, em segundos (padrao 30)\n"
@@ -286,7 +290,9 @@ bool Abre(int32_t* codigo, std::string* explicacao) {
     return true;
   }
   if (r == PPCOMP_PORTERR) {
-    *explicacao = "A biblioteca nao conseguiu abrir nem configurar a porta \"" + ctx->porta + "\".";
+    // The library refuses a port that another program took meanwhile.
+    if (!PortaEmUso(ctx->porta, explicacao))
+      *explicacao = "A biblioteca nao conseguiu abrir nem configurar a porta \"" + ctx->porta + "\".";
   } else if (r == PPCOMP_COMMERR || r == PPCOMP_COMMTOUT) {
     *explicacao = "A porta abre, mas o pinpad nao responde ao comando de abertura: confira o cabo, a "
                   "alimentacao, se o aparelho e um pinpad e a velocidade (19200 bit/s).";
@@ -760,6 +766,8 @@ int main(int argc, char** argv) {
   static Contexto contexto;
   ctx = &contexto;
   std::string erro;
+  // "portas" names no port: a command line of its own.
+  if (PedePortas(argc, argv)) return ComandoPortas(argc, argv);
   if (!LeOpcoes(argc, argv, contexto.op, erro)) {
     std::fprintf(stderr, "pinpadctl: %s (veja pinpadctl --help)\n", erro.c_str());
     return StatusUso;
