@@ -6,6 +6,7 @@
 #include <cstdlib>
 
 #include "tools/pinpadctl/Json.h"
+#include "tools/pinpadctl/Portas.h"
 
 namespace lote {
 
@@ -112,6 +113,8 @@ void Conclui(Porta& p, int status) {
     p.veredito = Repetida;
   } else if (p.naoTerminal) {
     p.veredito = NaoTerminal;
+  } else if (p.emUso) {
+    p.veredito = EmUso;
   } else if (!p.compativel.empty()) {
     p.veredito = std::string(Compativel) + " " + p.compativel;
   } else if (p.naoCompativel) {
@@ -148,7 +151,7 @@ std::string Tabela(const std::vector<Porta>& portas) {
     char seg[32];
     std::snprintf(seg, sizeof seg, "%.1f", p.segundos);
     linhas.push_back({p.porta, p.fabricante, p.modelo, p.serie, p.versao, p.veredito,
-                      p.status >= 0 ? std::to_string(p.status) : "-", p.repetida || p.naoTerminal ? "-" : seg});
+                      p.status >= 0 ? std::to_string(p.status) : "-", p.repetida || p.naoTerminal || p.emUso ? "-" : seg});
   }
   std::vector<size_t> larg(titulos.size());
   for (size_t c = 0; c < titulos.size(); ++c) {
@@ -186,6 +189,13 @@ std::string Json(const std::vector<Porta>& portas, const std::string& pasta, con
     if (p.status >= 0) j.Numero("status", p.status);
     else j.Bruto("status", "null");
     j.Bruto("segundos", Segundos(p.segundos)).Texto("console", p.arquivo);
+    if (p.emUso) {
+      pinpadctl::ObjetoJson dono;
+      if (p.donoPid > 0) dono.Numero("pid", p.donoPid);
+      else dono.Bruto("pid", "null");
+      dono.Texto("programa", p.donoPrograma);
+      j.Bruto("dono", dono.Texto());
+    }
     if (lista.size() > 1) lista += ',';
     lista += j.Texto();
     todas = todas && Aprovada(p, aceitaNaoAplica);
@@ -210,6 +220,7 @@ std::string JUnit(const std::vector<Porta>& portas, const std::string& inicio, d
       const bool erro = ErroDeExecucao(p);
       (erro ? erros : falhas)++;
       std::string msg = p.veredito + (p.status >= 0 ? " (status " + std::to_string(p.status) + ")" : "");
+      if (p.emUso) msg += ": " + pinpadctl::TextoDono(p.donoPid, p.donoPrograma);
       casos += std::string("    <") + (erro ? "error" : "failure") + " message=\"" + Latin1ParaXml(msg, true) +
                "\" type=\"" + Latin1ParaXml(p.veredito, true) + "\"/>\n";
     }

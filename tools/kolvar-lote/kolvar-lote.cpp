@@ -24,7 +24,9 @@
 #include <string>
 #include <vector>
 
+#include "support/DonoPorta.h"
 #include "tools/kolvar-lote/Lote.h"
+#include "tools/pinpadctl/Portas.h"
 
 extern char** environ;
 
@@ -251,6 +253,13 @@ int main(int argc, char** argv) {
     // that does not exist goes to Kolvar, whose own error line is the record.
     struct stat st {};
     p.naoTerminal = stat(nomes[i].c_str(), &st) == 0 && !S_ISCHR(st.st_mode);
+    // A port another program holds is not handed to Kolvar: the two would
+    // garble each other's exchanges.
+    if (!p.repetida && !p.naoTerminal) {
+      char programa[64] = {};
+      p.emUso = DonoPorta(nomes[i].c_str(), "/proc", &p.donoPid, programa, sizeof programa) == 1;
+      p.donoPrograma = programa;
+    }
   }
 
   Painel painel(portas, isatty(1) != 0);
@@ -259,8 +268,10 @@ int main(int argc, char** argv) {
     auto& p = portas[i];
     auto& e = ex[i];
     e.arquivo = std::fopen((pasta + "/" + p.arquivo).c_str(), "wb");
-    if (p.repetida || p.naoTerminal) {
+    if (p.repetida || p.naoTerminal || p.emUso) {
       p.console = p.repetida ? "kolvar-lote: porta repetida, o Kolvar nao foi executado\n"
+                  : p.emUso  ? "kolvar-lote: a porta esta em uso por " + pinpadctl::TextoDono(p.donoPid, p.donoPrograma) +
+                                  "; o Kolvar nao foi executado\n"
                              : "kolvar-lote: o caminho existe mas nao e um dispositivo de terminal; o Kolvar nao foi "
                                "executado para nao escrever nele\n";
       if (e.arquivo) std::fputs(p.console.c_str(), e.arquivo);
