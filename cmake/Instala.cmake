@@ -1,7 +1,8 @@
 # Install rules. Components:
 #   runtime  the shared library (libpinpad.so.4 and its real file)
 #   dev      headers, development link, libpinpad.a, pinpad.pc, CMake package, pinpad(3)
-#   tools    the programs and their man pages (rules beside each program)
+#   tools    the programs and their man pages (rules beside each program), an
+#            example of udev rules for a USB pinpad
 # The stand-in EMV library, the test host and the benchmarks are not installed.
 include(CMakePackageConfigHelpers)
 
@@ -48,3 +49,9 @@ install(CODE "
   configure_file(\"${PROJECT_BINARY_DIR}/pinpad.pc.in\" \"${PROJECT_BINARY_DIR}/pinpad.pc\" @ONLY)
 " COMPONENT dev)
 install(FILES ${PROJECT_BINARY_DIR}/pinpad.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig COMPONENT dev)
+
+# The udev rules a user with a USB pinpad starts from (kept out of the modem
+# manager's probe, port for the dialout group): an example beside the tools'
+# documentation, not active rules.
+install(FILES ${PROJECT_SOURCE_DIR}/packaging/udev/70-pinpad.rules
+  DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/pinpad-tools/examples COMPONENT tools)

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "common/SeguraPorta.h"
 #include "common/TestUtil.h"
 #include "tool/Processo.h"
 #include "tools/kolvar-lote/Lote.h"
@@ -91,7 +92,7 @@ TEST(LoteConsole, AprovacaoEErrosDeExecucao) {
   EXPECT_FALSE(lote::Aprovada(p, false));
   EXPECT_TRUE(lote::Aprovada(p, true));
   EXPECT_FALSE(lote::ErroDeExecucao(p));
-  for (const char* v : {"ERRO 30", "PORTA REPETIDA", "NAO E TERMINAL", "TEMPO ESGOTADO", "INDEFINIDO"}) {
+  for (const char* v : {"ERRO 30", "PORTA REPETIDA", "NAO E TERMINAL", "EM USO", "TEMPO ESGOTADO", "INDEFINIDO"}) {
     p.veredito = v;
     EXPECT_TRUE(lote::ErroDeExecucao(p)) << v;
   }
@@ -342,6 +343,38 @@ TEST(KolvarLote, ArgumentosEstritosECorSoNumTerminal) {
   unsetenv("NO_COLOR");
   auto p = e2e::Executa(e2e::Programa("kolvar-lote"), {"--saida", tmp.arquivo("p"), a.dispositivo()});
   EXPECT_FALSE(Contem(p.saida, "\033[")) << p.saida;
+}
+
+// A port that another program holds is reported as such and never handed to
+// Kolvar (the two would garble each other's exchanges); the others still run.
+TEST(KolvarLote, PortaEmUsoNaoVaiAoKolvar) {
+  e2e::Simulador ocupado, livre({"--teclas", "OK,OK"});
+  ASSERT_TRUE(ocupado.ativo() && livre.ativo());
+  testutil::SeguraPorta dono(ocupado.dispositivo(), "segurador");
+  ASSERT_TRUE(dono.ativo());
+  testutil::DiretorioTemp tmp;
+  auto r = e2e::Executa(e2e::Programa("kolvar-lote"),
+                        {"--saida", tmp.arquivo("s"), "--json", tmp.arquivo("r.json"), "--junit", tmp.arquivo("r.xml"),
+                         ocupado.dispositivo(), livre.dispositivo()});
+  EXPECT_EQ(r.status, 1) << r.saida << r.erro;
+  const std::string quem = "pid " + std::to_string(dono.pid()) + " (segurador)";
+  EXPECT_TRUE(e2e::Quadros(ocupado.log()).empty()) << ocupado.log();
+  // Its table row: the verdict, no status, no time.
+  const size_t inicio = r.saida.rfind("\n" + ocupado.dispositivo() + " ");
+  ASSERT_NE(inicio, std::string::npos) << r.saida;
+  std::string linha = r.saida.substr(inicio + 1);
+  linha = linha.substr(0, linha.find('\n'));
+  EXPECT_TRUE(Contem(linha, "  EM USO ")) << linha;
+  EXPECT_EQ(linha.substr(linha.size() - 3), "  -") << linha;
+  const std::string json = testutil::LeArquivo(tmp.arquivo("r.json"));
+  EXPECT_TRUE(Contem(json, "\"veredito\":\"EM USO\",\"aprovada\":false,\"status\":null,\"segundos\":0.000,"
+                           "\"console\":\"01-" + ocupado.dispositivo().substr(ocupado.dispositivo().rfind('/') + 1) +
+                           ".txt\",\"dono\":{\"pid\":" + std::to_string(dono.pid()) + ",\"programa\":\"segurador\"}"))
+      << json;
+  EXPECT_TRUE(Contem(json, "\"veredito\":\"COMPATIVEL 3DES\"")) << json;
+  const std::string xml = testutil::LeArquivo(tmp.arquivo("r.xml"));
+  EXPECT_TRUE(Contem(xml, "<error message=\"EM USO: " + quem + "\" type=\"EM USO\"/>")) << xml;
+  EXPECT_TRUE(Contem(xml, "kolvar-lote: a porta esta em uso por " + quem + "; o Kolvar nao foi executado")) << xml;
 }
 
 }  // namespace

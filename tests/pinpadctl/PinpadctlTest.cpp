@@ -8,6 +8,7 @@
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -16,7 +17,9 @@
 #include <thread>
 #include <vector>
 
+#include "common/SeguraPorta.h"
 #include "common/TestUtil.h"
+#include "pinpadctl/Terminal.h"
 #include "tool/Processo.h"
 
 namespace {
@@ -159,6 +162,9 @@ TEST(PinpadctlUso, CompletaComandosOpcoesEPortas) {
   EXPECT_EQ(Completa("pinpadctl --ver"), "--version\n");
   EXPECT_EQ(Completa("pinpadctl " + tmp.arquivo("pinp")), tmp.arquivo("pinpad0") + "\n");
   EXPECT_EQ(Completa("kolvar-lote --ju"), "--junit\n");
+  EXPECT_EQ(Completa("pinpadctl por"), "portas\n");
+  EXPECT_EQ(Completa("pinpadctl portas --s"), "--sonda\n");
+  EXPECT_EQ(Completa("kolvar-lote --ht"), "--html\n");
   EXPECT_EQ(Completa("kolvar-lote --saida x " + tmp.arquivo("pinp")), tmp.arquivo("pinpad0") + "\n");
 }
 
@@ -229,9 +235,10 @@ int ComoNinguem(const std::vector<std::string>& args, std::string& saida) {
   return WEXITSTATUS(st);
 }
 
-// As an ordinary user, a device of another group is refused with the group to
-// join; the errno table test covers the case where privileges cannot be dropped.
-TEST(PinpadctlPorta, SemPermissaoDizQualGrupoEntrar) {
+// As an ordinary user, a device of another group is refused; joining the group
+// is suggested only when the group may read and write the device (the
+// explanation table test covers the case where privileges cannot be dropped).
+TEST(PinpadctlPorta, SemPermissaoSoSugereOGrupoQuePodeLerEEscrever) {
   if (geteuid() != 0) GTEST_SKIP() << "needs root to drop privileges";
   Simulador sim;
   ASSERT_TRUE(sim.ativo());
@@ -239,16 +246,22 @@ TEST(PinpadctlPorta, SemPermissaoDizQualGrupoEntrar) {
   ASSERT_NE(realpath(sim.dispositivo().c_str(), real), nullptr);
   struct stat st {};
   ASSERT_EQ(stat(real, &st), 0);
-  ASSERT_EQ(chmod(real, 0600), 0);  // owner only: nobody may open it
   const group* g = getgrgid(st.st_gid);
   const std::string grupo = g ? g->gr_name : std::to_string(st.st_gid);
-  std::string saida;
-  int status = ComoNinguem({real, "diagnostico"}, saida);
-  if (status < 0) GTEST_SKIP() << "cannot run as nobody here: " << saida;
-  EXPECT_EQ(status, 30) << saida;
-  EXPECT_TRUE(Contem(saida, "Permissao negada")) << saida;
-  EXPECT_TRUE(Contem(saida, "grupo '" + grupo + "'")) << saida;
-  EXPECT_TRUE(Contem(saida, "usermod -aG " + grupo)) << saida;
+  struct Caso {
+    mode_t modo;
+    bool sugere;
+  } casos[] = {{0600, false}, {0660, true}};
+  for (const auto& c : casos) {
+    ASSERT_EQ(chmod(real, c.modo), 0);
+    std::string saida;
+    int status = ComoNinguem({real, "diagnostico"}, saida);
+    if (status < 0) GTEST_SKIP() << "cannot run as nobody here: " << saida;
+    EXPECT_EQ(status, 30) << saida;
+    EXPECT_TRUE(Contem(saida, "Permissao negada")) << saida;
+    EXPECT_TRUE(Contem(saida, "grupo '" + grupo + "'")) << saida;
+    EXPECT_EQ(Contem(saida, "usermod -aG " + grupo), c.sugere) << saida;
+  }
 }
 
 // A device another program holds in exclusive mode is "busy".
@@ -269,6 +282,27 @@ TEST(PinpadctlPorta, DispositivoEmUsoExclusivoEstaOcupado) {
   EXPECT_EQ(status, 30) << saida;
   EXPECT_TRUE(Contem(saida, "ocupado")) << saida;
   EXPECT_TRUE(Contem(saida, "fuser -v " + std::string(real))) << saida;
+}
+
+// A port another program holds (its lock on the device) is refused before a
+// byte is sent, naming the holder; nothing reaches the pinpad.
+TEST(PinpadctlPorta, PortaEmUsoDizQuemAUsaENaoEnviaNada) {
+  Simulador sim;
+  ASSERT_TRUE(sim.ativo());
+  testutil::SeguraPorta dono(sim.dispositivo(), "segurador");
+  ASSERT_TRUE(dono.ativo());
+  const std::string quem = "em uso por pid " + std::to_string(dono.pid()) + " (segurador)";
+  for (const char* comando : {"info", "diagnostico"}) {
+    auto r = Pinpadctl({sim.dispositivo(), comando});
+    EXPECT_EQ(r.status, 30) << comando << r.saida;
+    EXPECT_TRUE(Contem(r.erro, quem)) << r.erro;
+  }
+  auto j = Pinpadctl({"--json", sim.dispositivo(), "info"});
+  EXPECT_EQ(j.status, 30);
+  EXPECT_TRUE(Contem(j.saida, "\"explicacao\":\"A porta \\\"" + sim.dispositivo() + "\\\" esta " + quem)) << j.saida;
+  EXPECT_TRUE(e2e::Quadros(sim.log()).empty()) << sim.log();
+  dono.Solta();
+  EXPECT_EQ(Pinpadctl({sim.dispositivo(), "info"}).status, 0);
 }
 
 // ---- Commands against the simulator ------------------------------------------------
@@ -624,6 +658,89 @@ TEST(PinpadctlCores, SoNumTerminalESemNoColor) {
   auto noColor = e2e::ExecutaEmTerminal(e2e::Programa("pinpadctl"), args);
   EXPECT_TRUE(Contem(noColor.saida, "[ OK  ] porta: ")) << noColor.saida;
   EXPECT_FALSE(Contem(noColor.saida, "\033[3")) << noColor.saida;
+}
+
+// ---- portas -----------------------------------------------------------------------
+
+TEST(PinpadctlPortas, AjudaEUso) {
+  auto geral = Pinpadctl({"--help"});
+  EXPECT_TRUE(Contem(geral.saida, "pinpadctl [--json] portas [--sonda]")) << geral.saida;
+  auto a = Pinpadctl({"portas", "--help"});
+  EXPECT_EQ(a.status, 0);
+  EXPECT_TRUE(Contem(a.saida, "--sonda")) << a.saida;
+  EXPECT_TRUE(Contem(a.saida, "/dev/serial/by-id")) << a.saida;
+  for (const std::vector<std::string>& args : {std::vector<std::string>{"portas", "--x"},
+                                               std::vector<std::string>{"portas", "--espera", "0"}}) {
+    auto r = Pinpadctl(args);
+    EXPECT_EQ(r.status, 255) << args[1];
+    EXPECT_TRUE(Contem(r.erro, "Uso: pinpadctl [--json] portas")) << r.erro;
+  }
+}
+
+// The probe asks each free port at once: the pinpad is found with its fields,
+// the port another program holds is never touched, a path that does not exist
+// does not open, and the pinpad's port has its settings back.
+TEST(PinpadctlPortas, SondaAchaOPinpadENaoTocaNaPortaEmUso) {
+  Simulador pinpad({"--fabricante", "FABRICA Z", "--modelo", "MOD 9", "--versao", "1.07", "--serie", "SN-7"});
+  Simulador ocupado;
+  ASSERT_TRUE(pinpad.ativo() && ocupado.ativo());
+  testutil::SeguraPorta dono(ocupado.dispositivo());
+  ASSERT_TRUE(dono.ativo());
+  testutil::DiretorioTemp tmp;
+  ConfiguraDiferente(pinpad.dispositivo());
+  const termios antes = Configuracao(pinpad.dispositivo());
+  // A generous limit: only a port where nothing answers would cost it.
+  auto r = Pinpadctl({"--json", "portas", "--sonda", "--espera", "20", pinpad.dispositivo(), ocupado.dispositivo(),
+                      tmp.arquivo("ttyNADA")});
+  EXPECT_EQ(r.status, 0) << r.saida << r.erro;
+  EXPECT_LT(r.segundos, 10);
+  const std::string& j = r.saida;
+  EXPECT_EQ(j.rfind("{\"formato\":1,\"portas\":[{\"dispositivo\":\"" + pinpad.dispositivo() + "\"", 0), 0u) << j;
+  EXPECT_TRUE(Contem(j, "\"console\":false,\"em_uso\":false,\"sonda\":{\"resultado\":\"pinpad\",\"pinpad\":true,"
+                        "\"status\":0,\"fabricante\":\"FABRICA Z\",\"modelo\":\"MOD 9\",\"versao\":\"1.07\","
+                        "\"serie\":\"SN-7\"}"))
+      << j;
+  EXPECT_TRUE(Contem(j, "\"console\":false,\"em_uso\":true,\"dono\":{\"pid\":" + std::to_string(dono.pid()) +
+                            ",\"programa\":\"segurador\"},\"sonda\":{\"resultado\":\"em uso\",\"pinpad\":false}"))
+      << j;
+  EXPECT_TRUE(Contem(j, "\"console\":false,\"em_uso\":null,\"sonda\":{\"resultado\":\"nao abre\",\"pinpad\":false,"
+                        "\"status\":30}"))
+      << j;
+  EXPECT_TRUE(e2e::Quadros(ocupado.log()).empty()) << ocupado.log();
+  auto quadros = e2e::Quadros(pinpad.log());
+  ASSERT_FALSE(quadros.empty());
+  EXPECT_EQ(quadros.front(), "OPN");
+  EXPECT_EQ(quadros.back(), "CLO032" + std::string(32, ' '));
+  EsperaIguais(Configuracao(pinpad.dispositivo()), antes, "pinpad");
+
+  auto t = Pinpadctl({"portas", "--sonda", "--espera", "20", pinpad.dispositivo(), ocupado.dispositivo()});
+  EXPECT_EQ(t.status, 0);
+  EXPECT_TRUE(Contem(t.saida, "pinpad: FABRICA Z MOD 9 versao 1.07")) << t.saida;
+  EXPECT_TRUE(Contem(t.saida, "sim, pid " + std::to_string(dono.pid()) + " (segurador)  em uso: nao sondada")) << t.saida;
+  EXPECT_TRUE(e2e::Quadros(ocupado.log()).empty());
+}
+
+// Ctrl-C in the middle of a probe: the port gets its settings back, the
+// listing is still printed, the status says it was interrupted.
+TEST(PinpadctlPortas, CtrlCNaSondaDevolveAPorta) {
+  Simulador mudo({"--sem-ack", "1000"});
+  ASSERT_TRUE(mudo.ativo());
+  ConfiguraDiferente(mudo.dispositivo());
+  const termios antes = Configuracao(mudo.dispositivo());
+  testutil::DiretorioTemp tmp;
+  EmFundo p({"portas", "--sonda", "--espera", "20", mudo.dispositivo()}, tmp.arquivo("saida"));
+  ASSERT_GT(p.pid, 0);
+  for (int i = 0; i < 500 && e2e::Quadros(mudo.log()).empty(); ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  ASSERT_FALSE(e2e::Quadros(mudo.log()).empty());
+  const auto inicio = std::chrono::steady_clock::now();
+  kill(p.pid, SIGINT);
+  EXPECT_EQ(p.Espera(), 130);
+  EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - inicio).count(), 3);
+  const std::string saida = testutil::LeArquivo(p.saida);
+  EXPECT_TRUE(Contem(saida, "sem resposta")) << saida;
+  EXPECT_TRUE(Contem(saida, "interrompido")) << saida;
+  EsperaIguais(Configuracao(mudo.dispositivo()), antes, "interrompida");
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include "tool/Visor.h"
 #include "tools/pinpadctl/Cores.h"
 #include "tools/pinpadctl/Json.h"
+#include "tools/pinpadctl/Portas.h"
 #include "tools/pinpadctl/Texto.h"
 
 namespace lote {
@@ -145,6 +146,8 @@ void Conclui(Porta& p, int status) {
     p.veredito = Repetida;
   } else if (p.naoTerminal) {
     p.veredito = NaoTerminal;
+  } else if (p.emUso) {
+    p.veredito = EmUso;
   } else if (p.interrompida) {
     p.veredito = Interrompido;
   } else if (!p.compativel.empty()) {
@@ -212,7 +215,8 @@ std::string Tabela(const std::vector<Porta>& portas, bool cores) {
     using pinpadctl::Latin1ParaUtf8;
     linhas.push_back({pinpadctl::TextoUsuarioParaUtf8(p.porta), Latin1ParaUtf8(p.fabricante), Latin1ParaUtf8(p.modelo),
                       Latin1ParaUtf8(p.serie), Latin1ParaUtf8(p.versao), p.veredito,
-                      p.status >= 0 ? std::to_string(p.status) : "-", p.repetida || p.naoTerminal ? "-" : seg});
+                      p.status >= 0 ? std::to_string(p.status) : "-",
+                      p.repetida || p.naoTerminal || p.emUso ? "-" : seg});
   }
   // Widths in characters shown, not bytes: "ação" takes four columns.
   std::vector<size_t> larg(titulos.size());
@@ -255,6 +259,13 @@ std::string Json(const std::vector<Porta>& portas, const std::string& pasta, con
     if (p.status >= 0) j.Numero("status", p.status);
     else j.Bruto("status", "null");
     j.Bruto("segundos", Segundos(p.segundos)).Texto("console", p.arquivo);
+    if (p.emUso) {
+      pinpadctl::ObjetoJson dono;
+      if (p.donoPid > 0) dono.Numero("pid", p.donoPid);
+      else dono.Bruto("pid", "null");
+      dono.Texto("programa", p.donoPrograma);
+      j.Bruto("dono", dono.Texto());
+    }
     if (lista.size() > 1) lista += ',';
     lista += j.Texto();
     todas = todas && Aprovada(p, aceitaNaoAplica);
@@ -280,6 +291,7 @@ std::string JUnit(const std::vector<Porta>& portas, const std::string& inicio, d
       const bool erro = ErroDeExecucao(p);
       (erro ? erros : falhas)++;
       std::string msg = p.veredito + (p.status >= 0 ? " (status " + std::to_string(p.status) + ")" : "");
+      if (p.emUso) msg += ": " + pinpadctl::TextoDono(p.donoPid, p.donoPrograma);
       casos += std::string("    <") + (erro ? "error" : "failure") + " message=\"" + Latin1ParaXml(msg, true) +
                "\" type=\"" + Latin1ParaXml(p.veredito, true) + "\"/>\n";
     }

@@ -32,6 +32,9 @@ struct Porta {
   double segundos = 0;
   bool repetida = false;           // the same device was given before: not run
   bool naoTerminal = false;        // an existing path that cannot be a terminal: not run
+  bool emUso = false;              // another program holds the port: not run
+  int donoPid = 0;                 // its holder, when the lock table shows it (0: not shown)
+  std::string donoPrograma;
   bool esgotada = false;           // killed at the time limit
   bool interrompida = false;       // the bench was interrupted before this port's Kolvar ended
   // Seen in the console so far.
@@ -52,6 +55,7 @@ inline constexpr char Cancelado[] = "CANCELADO";
 inline constexpr char Erro[] = "ERRO";
 inline constexpr char Repetida[] = "PORTA REPETIDA";
 inline constexpr char NaoTerminal[] = "NAO E TERMINAL";
+inline constexpr char EmUso[] = "EM USO";
 inline constexpr char TempoEsgotado[] = "TEMPO ESGOTADO";
 inline constexpr char Indefinido[] = "INDEFINIDO";
 inline constexpr char Interrompido[] = "INTERROMPIDO";

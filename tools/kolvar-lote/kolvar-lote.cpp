@@ -23,6 +23,7 @@
 #include <string>
 #include <vector>
 
+#include "support/DonoPorta.h"
 #include "tools/kolvar-lote/Lote.h"
 #include "tools/kolvar-lote/Processos.h"
 #include "tools/kolvar-lote/Relatorio.h"
@@ -30,6 +31,7 @@
 #include "tools/pinpadctl/Argumentos.h"
 #include "tools/pinpadctl/Cores.h"
 #include "tools/pinpadctl/Porta.h"
+#include "tools/pinpadctl/Portas.h"
 #include "tools/pinpadctl/Texto.h"
 
 namespace {
@@ -284,6 +286,13 @@ int main(int argc, char** argv) {
     // goes to Kolvar, whose own error line is the record.
     const int tipo = pinpadctl::TipoDeDispositivo(nomes[i]);
     p.naoTerminal = tipo == ENOTTY || tipo == EISDIR;
+    // A port another program holds is not handed to Kolvar: the two would
+    // garble each other's exchanges.
+    if (!p.repetida && !p.naoTerminal) {
+      char programa[64] = {};
+      p.emUso = DonoPorta(nomes[i].c_str(), "/proc", &p.donoPid, programa, sizeof programa) == 1;
+      p.donoPrograma = programa;
+    }
   }
 
   // Every record must be writable before the first pinpad is touched.
@@ -315,8 +324,10 @@ int main(int argc, char** argv) {
   for (size_t i = 0; i < portas.size(); ++i) {
     auto& p = portas[i];
     auto& e = ex[i];
-    if (p.repetida || p.naoTerminal) {
+    if (p.repetida || p.naoTerminal || p.emUso) {
       p.console = p.repetida ? "kolvar-lote: porta repetida, o Kolvar nao foi executado\n"
+                  : p.emUso  ? "kolvar-lote: a porta esta em uso por " + pinpadctl::TextoDono(p.donoPid, p.donoPrograma) +
+                                  "; o Kolvar nao foi executado\n"
                              : "kolvar-lote: o caminho existe mas nao e um dispositivo de terminal; o Kolvar nao foi "
                                "executado para nao escrever nele\n";
       GravaConsole(e, p.console.data(), p.console.size());

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <grp.h>
 #include <pwd.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -14,6 +15,9 @@
 #include <cstring>
 #include <fstream>
 #include <sstream>
+
+#include "support/DonoPorta.h"
+#include "tools/pinpadctl/Portas.h"
 
 namespace pinpadctl {
 
@@ -58,6 +62,11 @@ bool DeDriverDeTerminal(dev_t dispositivo) {
     if (m == maior && menor >= de && menor <= ate) return true;
   }
   return !lida;
+}
+
+std::string NomeDono(uid_t uid) {
+  if (const passwd* p = getpwuid(uid)) return p->pw_name;
+  return std::to_string(uid);
 }
 
 }  // namespace
@@ -117,7 +126,32 @@ std::string ExplicaErro(int erro, const std::string& caminho, const std::string&
   }
 }
 
-ExameDePorta ExaminaPorta(const std::string& porta) {
+std::string ExplicaSemPermissao(const std::string& caminho, mode_t modo, const std::string& dono,
+                                const std::string& grupo) {
+  if ((modo & (S_IRGRP | S_IWGRP)) == (S_IRGRP | S_IWGRP)) return ExplicaErro(EACCES, caminho, grupo);
+  char octal[8];
+  std::snprintf(octal, sizeof octal, "%04o", static_cast<unsigned>(modo & 07777));
+  return "Permissao negada ao abrir \"" + caminho + "\": o dispositivo e de '" + dono + "', grupo '" + grupo +
+         "', com modo " + octal + ", e o grupo nao pode ler e escrever nele: entrar no grupo nao resolve. Rode como '" +
+         dono + "', ou peca ao administrador que de o dispositivo a um grupo com leitura e escrita (por exemplo uma "
+         "regra udev com GROUP=\"dialout\", MODE=\"0660\"; veja pinpadctl(1)).";
+}
+
+std::string ExplicaEmUso(const std::string& caminho, int32_t pid, const std::string& programa) {
+  return "A porta \"" + caminho + "\" esta em uso por " + TextoDono(pid, programa) +
+         ": o pinpad atende um programa por vez. Espere esse programa terminar (ou encerre-o) e tente de novo.";
+}
+
+bool PortaEmUso(const std::string& porta, std::string* explicacao, const std::string& raizProc) {
+  const std::string caminho = CaminhoDispositivo(porta);
+  int32_t pid = 0;
+  char programa[64] = {};
+  if (DonoPorta(caminho.c_str(), raizProc.c_str(), &pid, programa, sizeof programa) != 1) return false;
+  *explicacao = ExplicaEmUso(caminho, pid, programa);
+  return true;
+}
+
+ExameDePorta ExaminaPorta(const std::string& porta, const std::string& raizProc) {
   ExameDePorta ex;
   const std::string caminho = CaminhoDispositivo(porta);
   auto falha = [&](int erro) {
@@ -127,11 +161,29 @@ ExameDePorta ExaminaPorta(const std::string& porta) {
     return ex;
   };
   if (int tipo = TipoDeDispositivo(caminho, &ex.grupo); tipo != 0) return falha(tipo);
+  struct stat st {};
+  if (stat(caminho.c_str(), &st) != 0) return falha(errno);
+  auto ocupada = [&]() {
+    falha(EBUSY);
+    PortaEmUso(caminho, &ex.explicacao, raizProc);
+    return ex;
+  };
   int fd = open(caminho.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return falha(errno);
+  if (fd < 0) {
+    const int erro = errno;
+    if (erro == EBUSY) return ocupada();
+    falha(erro);
+    if (erro == EACCES || erro == EPERM)
+      ex.explicacao = ExplicaSemPermissao(caminho, st.st_mode, NomeDono(st.st_uid), ex.grupo);
+    return ex;
+  }
   const bool terminal = isatty(fd) != 0;
+  // Another program's lock on the port: whoever opens it second garbles both
+  // exchanges. The probe lock is dropped with the descriptor.
+  const bool livre = !terminal || flock(fd, LOCK_EX | LOCK_NB) == 0 || errno != EWOULDBLOCK;
   close(fd);
   if (!terminal) return falha(ENOTTY);
+  if (!livre) return ocupada();
   ex.ok = true;
   return ex;
 }

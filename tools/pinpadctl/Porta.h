@@ -1,6 +1,9 @@
 #pragma once
 // Looks at the serial device before the library opens it, and explains in
 // plain words why a device cannot serve as a pinpad port.
+#include <sys/types.h>
+
+#include <cstdint>
 #include <string>
 
 namespace pinpadctl {
@@ -30,11 +33,26 @@ int TipoDeDispositivo(const std::string& caminho, std::string* grupo = nullptr);
 // and writing, without handing it to the library: a regular file, a
 // directory or a non-terminal device is refused before any byte is written
 // to it. Opens and closes the device once (non-blocking, not as the
-// controlling terminal).
-ExameDePorta ExaminaPorta(const std::string& porta);
+// controlling terminal). A port that another program holds (its lock, or its
+// exclusive mode) is refused with EBUSY and the holder named when
+// <raizProc>/locks shows it.
+ExameDePorta ExaminaPorta(const std::string& porta, const std::string& raizProc = "/proc");
 
 // Plain-words explanation of an errno met while opening `caminho`. For EACCES
 // `grupo` names the group to join ("" when unknown).
 std::string ExplicaErro(int erro, const std::string& caminho, const std::string& grupo);
+
+// Permission denied on a device of owner `dono`, group `grupo` and mode
+// `modo`: joining the group is suggested only when the group may read and
+// write it; otherwise the explanation says that joining would not help.
+std::string ExplicaSemPermissao(const std::string& caminho, mode_t modo, const std::string& dono,
+                                const std::string& grupo);
+
+// When another program holds the port: true, with the explanation naming it.
+bool PortaEmUso(const std::string& porta, std::string* explicacao, const std::string& raizProc = "/proc");
+
+// A port another program holds: who (pid 0 when the lock table does not show
+// the holder, an empty name when it is not known).
+std::string ExplicaEmUso(const std::string& caminho, int32_t pid, const std::string& programa);
 
 }  // namespace pinpadctl

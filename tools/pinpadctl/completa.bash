@@ -36,7 +36,9 @@ _pinpadctl() {
             -*) ;;
             *)
                 ((posicionais++))
-                ((posicionais == 2)) && comando=$w
+                # "portas" takes the place of PORTA: a command without a port.
+                ((posicionais == 1)) && [[ $w == portas ]] && comando=portas
+                ((posicionais == 2)) && [[ $comando != portas ]] && comando=$w
                 ;;
         esac
     done
@@ -46,10 +48,14 @@ _pinpadctl() {
             diagnostico) opcoes+=" --teclado --indices --espera" ;;
             cifra) opcoes+=" --des --3des --chave-trabalho" ;;
             tecla | evento | remove | cartao) opcoes+=" --espera" ;;
+            portas) opcoes+=" --sonda --espera" ;;
         esac
         COMPREPLY=($(compgen -W "$opcoes" -- "$cur"))
+    elif [[ $comando == portas ]]; then
+        _pinpad_portas "$cur"
     elif ((posicionais == 0)); then
         _pinpad_portas "$cur"
+        [[ portas == "$cur"* ]] && COMPREPLY+=(portas)
     elif ((posicionais == 1)); then
         COMPREPLY=($(compgen -W "$comandos" -- "$cur"))
     fi

@@ -22,6 +22,7 @@
 #include "tool/TextoRetorno.h"
 #include "tools/pinpadctl/Argumentos.h"
 #include "tools/pinpadctl/Blocos.h"
+#include "tools/pinpadctl/ComandoPortas.h"
 #include "tools/pinpadctl/Cores.h"
 #include "tools/pinpadctl/Json.h"
 #include "tools/pinpadctl/Porta.h"
@@ -101,6 +102,7 @@ constexpr char UsoGeral[] = "Uso: pinpadctl [--json] PORTA COMANDO [ARGUMENTOS]"
 void AjudaGeral(FILE* f) {
   std::fprintf(f,
                "%s\n"
+               "     pinpadctl [--json] portas [--sonda] [--espera S] [DISPOSITIVO...]\n"
                "     pinpadctl [COMANDO] --help\n"
                "     pinpadctl --version\n\n"
                "Diagnostica e opera um pinpad na porta serial PORTA (ex.: /dev/ttyACM0).\n\n"
@@ -108,6 +110,8 @@ void AjudaGeral(FILE* f) {
                UsoGeral);
   for (const auto& a : Ajudas) std::fprintf(f, "  %s\n", a.uso);
   std::fprintf(f,
+               "  portas [--sonda] [DISPOSITIVO...]   sem PORTA: lista as portas seriais e quem as\n"
+               "        usa; --sonda acha os pinpads ('pinpadctl portas --help')\n"
                "\nOpcoes:\n"
                "  --json        resultado em JSON (um objeto, UTF-8, com \"versao_formato\") na saida\n"
                "                padrao; um erro tambem sai assim, alem da linha na saida de erro\n"
@@ -380,7 +384,9 @@ bool Abre(int32_t* codigo, std::string* explicacao) {
     return true;
   }
   if (r == PPCOMP_PORTERR) {
-    *explicacao = "A biblioteca nao conseguiu abrir nem configurar a porta \"" + ctx->portaUtf8 + "\".";
+    // The library refuses a port that another program took meanwhile.
+    if (!PortaEmUso(ctx->porta, explicacao))
+      *explicacao = "A biblioteca nao conseguiu abrir nem configurar a porta \"" + ctx->portaUtf8 + "\".";
   } else if (r == PPCOMP_COMMERR || r == PPCOMP_COMMTOUT) {
     *explicacao = "A porta abre, mas o pinpad nao responde ao comando de abertura: confira o cabo, a "
                   "alimentacao, se o aparelho e um pinpad e a velocidade (19200 bit/s).";
@@ -902,6 +908,8 @@ int main(int argc, char** argv) {
   for (int i = 1; i < argc && std::strcmp(argv[i], "--") != 0; ++i)
     if (std::strcmp(argv[i], "--json") == 0) contexto.op.json = true;
   std::string erro;
+  // "portas" names no port: a command line of its own.
+  if (PedePortas(argc, argv)) return ComandoPortas(argc, argv);
   if (!LeOpcoes(argc, argv, contexto.op, erro)) ErroDeUso(erro, nullptr);
   const auto& pos = contexto.op.posicionais;
   if (contexto.op.versao) {
