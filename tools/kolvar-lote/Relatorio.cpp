@@ -225,9 +225,15 @@ std::string Html(const std::vector<Porta>& portas, const DadosDoRelatorio& d) {
          "</summary>\n<p>Console (" + TextoHtml(d.pasta + "/" + p.arquivo, false) + ")</p>\n<pre class=\"console\">" +
          ConsoleHtml(p.console) + "</pre>\n<p>Visor</p>\n<pre class=\"visor\">";
     if (p.visor.empty()) h += "(nenhum texto)";
-    for (const auto& v : p.visor)
-      h += "|" + TextoHtml(v.substr(0, 16), true) + "|\n|" + TextoHtml(v.size() > 16 ? v.substr(16) : "", true) +
-           "|\n\n";
+    // Appended piece by piece: text put in front of a temporary string trips
+    // g++ 12's -Wrestrict at -O3.
+    for (const auto& v : p.visor) {
+      h += '|';
+      h += TextoHtml(v.substr(0, 16), true);
+      h += "|\n|";
+      h += TextoHtml(v.size() > 16 ? v.substr(16) : "", true);
+      h += "|\n\n";
+    }
     h += "</pre>\n</details>\n";
   }
   // The folded parts are printed too.
