@@ -6,6 +6,8 @@
 #include <iterator>
 #include <string_view>
 
+#include "pinpad/libpinpad.h"
+#include "pinpad/pinpad.h"
 #include "state/LibState.h"
 #include "support/FuncoesArquivo.h"
 #include "support/FuncoesString.h"
@@ -264,6 +266,7 @@ void TraceBit55(const char* tag, const char* rotulo, const char* campo, int disp
 }
 
 void GeraTraceTrnOffline(int32_t goOnChip) {
+  GaranteInicializacao();
   char texto[64];
   std::snprintf(texto, sizeof texto, "Trn aprovada offline (%s)", goOnChip ? "GoOnChip" : "FinishChip");
   TraceTexto("GeraTraceTrnOffline", texto, nullptr);

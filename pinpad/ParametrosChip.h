@@ -51,5 +51,4 @@ size_t RemoveDadosCartao(uint8_t* dados, size_t n);
 // Traces the TLV field at `campo` (at most `disponivel` characters) without the
 // entries that carry the card number or track data, at any template depth.
 void TraceBit55(const char* tag, const char* rotulo, const char* campo, int disponivel);
-// "Trn aprovada offline (GoOnChip)" or "(FinishChip)" to the trace.
-void GeraTraceTrnOffline(int32_t goOnChip);
+// GeraTraceTrnOffline, offered to callers, is declared in pinpad/pinpad.h.
