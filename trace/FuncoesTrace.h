@@ -86,9 +86,9 @@ size_t MascaraQuadroPinPad(const uint8_t* quadro, size_t tamanho, uint8_t* saida
                            int32_t direcao);
 
 // Traces a caller's extra parameter list under label "pParamAdic"; the value of
-// every "NumCartaoCripto" entry (any case, blanks allowed around the key as
-// the parameter-list reader allows them, in any section) is replaced by a
-// fixed run of '*'.
+// every "NumCartaoCripto" entry, exactly as the parameter-list readers find it
+// (ParamLocalizaValores: any case, blanks around the key, quotes and escapes,
+// as one list and in every section), is replaced by a fixed run of '*'.
 void TraceParametrosAdicionais(const char* tag, const char* texto);
 
 int32_t TraceAtivo();
