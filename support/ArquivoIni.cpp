@@ -18,7 +18,7 @@ constexpr int kTentativasAbertura = 5;
 
 FILE* AbreComTentativas(const char* arquivo, const char* modo) {
   for (int i = 0; i < kTentativasAbertura; ++i) {
-    FILE* f = fopen(arquivo, modo);
+    FILE* f = AbreStream(arquivo, modo);
     if (f != nullptr) return f;
   }
   return nullptr;

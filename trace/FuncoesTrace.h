@@ -7,6 +7,13 @@
 // "erro acesso arq trace" goes to the diagnostic hook, see FuncoesArquivo.h).
 // Records are written only while the current context
 // (LibState.trace.contextoTrace) is active.
+//
+// Trace files, error dumps and the backup control file are created with mode
+// 0640, and folders made for them (CriaDiretorios) with 0750: owner and group
+// only, less what the umask takes (anyone who can read a trace file can
+// decode it). Every descriptor is close-on-exec. A record the file cannot take
+// whole (a full disk, a file-size limit) is lost alone: the file is cut back to
+// its size before the record.
 #include <cstddef>
 #include <cstdint>
 
