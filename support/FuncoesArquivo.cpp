@@ -120,8 +120,7 @@ int ArquivoGravaInteiro(Arquivo* arq, const void* parte1, size_t tamanho1, const
   if (arq == nullptr || arq->stream == nullptr || parte1 == nullptr || (parte2 == nullptr && tamanho2 > 0)) return 0;
   if (fflush(arq->stream) != 0) return 0;
   const int fd = fileno(arq->stream);
-  struct stat st {};
-  if (fd < 0 || fstat(fd, &st) != 0) return 0;
+  if (fd < 0) return 0;
   const size_t tamanho = tamanho1 + tamanho2;
   size_t escritos = 0;
   while (escritos < tamanho) {
@@ -135,9 +134,14 @@ int ArquivoGravaInteiro(Arquivo* arq, const void* parte1, size_t tamanho1, const
   }
   if (escritos == tamanho) return 1;
   // A full disk or a file-size limit cut it: without the part that went out,
-  // the next record starts where a reader expects one.
+  // the next record starts where a reader expects one. The file's end before
+  // the call is where the descriptor stands less what went out (the size is
+  // only looked at on this path, so a whole write costs no extra call).
   const int erro = errno;
-  if (escritos > 0) (void)!ftruncate(fd, st.st_size);
+  if (escritos > 0) {
+    const off_t fim = lseek(fd, 0, SEEK_CUR);
+    if (fim >= static_cast<off_t>(escritos)) (void)!ftruncate(fd, fim - static_cast<off_t>(escritos));
+  }
   errno = erro;
   return 0;
 }

@@ -43,11 +43,13 @@ int ArquivoFecha(Arquivo* arq);
 size_t ArquivoLe(Arquivo* arq, void* buffer, size_t tamanho, size_t quantidade);
 size_t ArquivoGrava(Arquivo* arq, const void* buffer, size_t tamanho, size_t quantidade);
 // Appends the two parts (the second may be empty: null, 0) whole or not at
-// all: written straight to the
-// descriptor (nothing left in the stream's buffer); when fewer go out (a full
-// disk, EFBIG under a file-size limit, any error), the file is cut back to its
-// size before the call, so that only this write is lost and what is appended
-// later still starts where a reader expects it. 1 written, 0 not.
+// all, to a stream opened for appending: written straight to the descriptor
+// (nothing left in the stream's buffer); when fewer go out (a full disk, EFBIG
+// under a file-size limit, any error), the file is cut back to its size before
+// the call, so that only this write is lost and what is appended later still
+// starts where a reader expects it. 1 written, 0 not. (Under a file-size limit
+// the kernel kills a process that does not ignore SIGXFSZ before the write
+// returns; the library leaves signal dispositions to the application.)
 int ArquivoGravaInteiro(Arquivo* arq, const void* parte1, size_t tamanho1, const void* parte2, size_t tamanho2);
 // fflush; -1 for a null handle.
 int ArquivoDescarrega(Arquivo* arq);
