@@ -6,6 +6,8 @@
 #include <iterator>
 #include <string_view>
 
+#include "pinpad/libpinpad.h"
+#include "pinpad/pinpad.h"
 #include "state/LibState.h"
 #include "support/FuncoesArquivo.h"
 #include "support/FuncoesString.h"
@@ -78,69 +80,49 @@ bool Descende(uint32_t tag) {
   return (primeiro & 0x20) != 0 || TagFormato(tag) == 5;
 }
 
-// First entry with a sensitive tag in d[0, total), descending into every
-// template at any depth. The open templates are kept on a stack of end offsets,
-// so the walk is bounded by the data alone (each level takes at least two
-// bytes). An entry whose length overruns its template is read on past its
-// length field, so nothing hides behind a wrong length. A sensitive entry whose
-// length cannot be trusted is taken to reach the end of the data, and so is a
-// template nested deeper than a 999-byte field allows.
-bool AchaSensivel(const uint8_t* d, size_t total, size_t& entrada, size_t& tamanho) {
-  size_t fins[MaxBytesCampo / 2 + 2];
-  size_t nivel = 0;
-  fins[0] = total;
-  size_t pos = 0;
-  for (;;) {
-    size_t fim = fins[nivel];
-    if (pos >= fim) {
-      if (nivel == 0) return false;
-      --nivel;  // the template is done: its parent goes on from its end
-      pos = fim;
-      continue;
-    }
-    size_t e = pos;
-    uint32_t tag = d[pos++];
-    if ((tag & 0x1F) == 0x1F) {
-      if (pos >= fim) {
-        pos = fim;
-        continue;
-      }
-      tag = tag << 8 | d[pos++];
-    }
-    size_t vl = 0;
-    bool confiavel = false;
-    if (pos < fim) {
-      uint8_t b = d[pos];
-      size_t extra = b == 0x81 ? 1 : (b == 0x82 ? 2 : 0);
-      if (b < 0x80) {
-        vl = b;
-        pos += 1;
-        confiavel = true;
-      } else if (extra && pos + 1 + extra <= fim) {
-        for (size_t i = 0; i < extra; ++i) vl = vl << 8 | d[pos + 1 + i];
-        pos += 1 + extra;
-        confiavel = true;
-      }
-    }
-    if (confiavel && pos + vl > fim) confiavel = false;
-    if (TagSensivel(tag)) {
-      entrada = e;
-      tamanho = confiavel ? pos + vl - e : total - e;
-      return true;
-    }
-    if (!confiavel) continue;  // unsupported or overrunning length: read on from here
-    if (Descende(tag) && vl > 0) {
-      if (nivel + 1 >= std::size(fins)) {
-        // Deeper than any TLV field can nest: give up the rest of the data.
-        entrada = e;
-        tamanho = total - e;
-        return true;
-      }
-      fins[++nivel] = pos + vl;  // walk the value, then go on after it
-      continue;
-    }
-    pos += vl;
+// One entry's header as read by the walk for card data. The walk takes only
+// what it can be sure of: a first tag byte of the application, context or
+// private class (a universal-class byte is padding or not EMV data, and FF is
+// padding too), a tag of one or two bytes, a length in the short, 81 or 82
+// form, and a value inside its template. When it cannot be sure, `guarda` is
+// the number of the entry's bytes read up to and including the one that made
+// it unsure (at most the tag and the first length byte).
+struct EntradaLida {
+  uint32_t tag = 0;
+  bool tagCompleta = false;
+  bool segura = false;
+  size_t cabecalho = 0;  // tag and length bytes
+  size_t valor = 0;
+  size_t guarda = 0;
+};
+
+EntradaLida LeEntradaSegura(const uint8_t* d, size_t e, size_t fim) {
+  EntradaLida r;
+  size_t p = e;
+  const uint8_t b = d[p++];
+  r.tag = b;
+  r.guarda = 1;
+  if (b < 0x40 || b == 0xFF) return r;
+  if ((b & 0x1F) == 0x1F) {
+    if (p >= fim) return r;
+    const uint8_t b2 = d[p++];
+    r.guarda = 2;
+    if (b2 & 0x80) return r;  // a tag of three or more bytes
+    r.tag = r.tag << 8 | b2;
   }
+  r.tagCompleta = true;
+  if (p >= fim) return r;
+  const uint8_t l = d[p++];
+  r.guarda = p - e;
+  const size_t extra = l == 0x81 ? 1 : (l == 0x82 ? 2 : 0);
+  if ((l >= 0x80 && !extra) || extra > fim - p) return r;
+  size_t vl = l < 0x80 ? l : 0;
+  for (size_t i = 0; i < extra; ++i) vl = vl << 8 | d[p++];
+  if (vl > fim - p) return r;
+  r.cabecalho = p - e;
+  r.valor = vl;
+  r.segura = true;
+  return r;
 }
 
 // Traces a count-prefixed list as bytes.
@@ -223,13 +205,54 @@ int FiltraTagsChip(std::span<char> resposta, int fim, int inicio) {
   return novoN;
 }
 
-size_t RemoveDadosCartao(uint8_t* dados, size_t n) {
-  size_t entrada = 0, tamanho = 0;
-  while (AchaSensivel(dados, n, entrada, tamanho)) {
-    std::memmove(dados + entrada, dados + entrada + tamanho, n - entrada - tamanho);
-    n -= tamanho;
+size_t RemoveDadosCartao(uint8_t* d, size_t n) {
+  // The open templates are kept on a stack of end offsets, so the walk is
+  // bounded by the data alone (each level takes at least two bytes).
+  size_t fins[MaxBytesCampo / 2 + 2];
+  size_t nivel = 0;
+  fins[0] = n;
+  size_t pos = 0, corte = n;
+  // Kept bytes are moved down in place: [lido, ...) is not copied yet.
+  size_t lido = 0, escrito = 0;
+  auto Guarda = [&](size_t ate, size_t retomaEm) {
+    if (ate > lido) std::memmove(d + escrito, d + lido, ate - lido);
+    escrito += ate - lido;
+    lido = retomaEm;
+  };
+  for (;;) {
+    const size_t fim = fins[nivel];
+    if (pos >= fim) {
+      if (nivel == 0) break;
+      --nivel;  // the template is done: its parent goes on from its end
+      continue;
+    }
+    const size_t e = pos;
+    const EntradaLida en = LeEntradaSegura(d, e, fim);
+    if (!en.segura) {
+      // From here the walk could be out of step, and any later byte could
+      // start card data: nothing more is kept, and nothing of this entry when
+      // its tag is a sensitive one.
+      corte = en.tagCompleta && TagSensivel(en.tag) ? e : e + en.guarda;
+      break;
+    }
+    pos = e + en.cabecalho;
+    if (TagSensivel(en.tag)) {
+      pos += en.valor;
+      Guarda(e, pos);
+      continue;
+    }
+    if (Descende(en.tag) && en.valor > 0) {
+      if (nivel + 1 >= std::size(fins)) {
+        corte = e;  // deeper than any TLV field can nest
+        break;
+      }
+      fins[++nivel] = pos + en.valor;  // walk the value, then go on after it
+      continue;
+    }
+    pos += en.valor;
   }
-  return n;
+  Guarda(corte, corte);
+  return escrito;
 }
 
 void TraceBit55(const char* tag, const char* rotulo, const char* campo, int disponivel) {
@@ -243,6 +266,7 @@ void TraceBit55(const char* tag, const char* rotulo, const char* campo, int disp
 }
 
 void GeraTraceTrnOffline(int32_t goOnChip) {
+  GaranteInicializacao();
   char texto[64];
   std::snprintf(texto, sizeof texto, "Trn aprovada offline (%s)", goOnChip ? "GoOnChip" : "FinishChip");
   TraceTexto("GeraTraceTrnOffline", texto, nullptr);

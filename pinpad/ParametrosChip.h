@@ -40,11 +40,15 @@ const char* MontaListaTagsChip(int parte);
 // Never touches bytes outside `resposta`. Returns the new byte count.
 int FiltraTagsChip(std::span<char> resposta, int fim, int inicio);
 // Removes, in binary TLV data, every entry with the card number or track data
-// (5A, 57, 56, 9F6B), at any template depth; an entry whose length cannot be
-// trusted is cut with everything after it. Returns the new length.
+// (5A, 57, 56, 9F6B), at any template depth. From the first entry the walk
+// cannot be sure of (a first tag byte that cannot start an entry, a tag longer
+// than two bytes, a length form other than short, 81 and 82, a value past its
+// template or the data) nothing more is kept: at most that entry's tag and first
+// length byte, and nothing of it when its tag is a sensitive one. Whatever the
+// data, no sensitive entry at any alignment the walk could have mis-stepped to
+// is kept. Returns the new length.
 size_t RemoveDadosCartao(uint8_t* dados, size_t n);
 // Traces the TLV field at `campo` (at most `disponivel` characters) without the
 // entries that carry the card number or track data, at any template depth.
 void TraceBit55(const char* tag, const char* rotulo, const char* campo, int disponivel);
-// "Trn aprovada offline (GoOnChip)" or "(FinishChip)" to the trace.
-void GeraTraceTrnOffline(int32_t goOnChip);
+// GeraTraceTrnOffline, offered to callers, is declared in pinpad/pinpad.h.

@@ -18,7 +18,7 @@ constexpr int kTentativasAbertura = 5;
 
 FILE* AbreComTentativas(const char* arquivo, const char* modo) {
   for (int i = 0; i < kTentativasAbertura; ++i) {
-    FILE* f = fopen(arquivo, modo);
+    FILE* f = AbreStream(arquivo, modo);
     if (f != nullptr) return f;
   }
   return nullptr;
@@ -63,20 +63,32 @@ class Linhas {
   bool Proxima(std::string_view* linha) {
     if (p_ >= fim_) return false;
     size_t n = 0;
+    cortada_ = false;
     while (p_ < fim_ && *p_ != '\n' && *p_ != '\r') {
-      if (*p_ != '\t' && n < sizeof linha_) linha_[n++] = *p_;
+      if (*p_ != '\t') {
+        if (n < sizeof linha_)
+          linha_[n++] = *p_;
+        else if (*p_ != ' ')
+          cortada_ = true;
+      }
       ++p_;
     }
     if (p_ < fim_) ++p_;  // one line end; a CR LF pair or blank lines give empty lines
     std::string_view s = Apara(std::string_view(linha_, n));
-    if (s.size() > static_cast<size_t>(INI_TAM_LINHA)) s = Apara(Trecho(s, 0, INI_TAM_LINHA));
+    if (s.size() > static_cast<size_t>(INI_TAM_LINHA)) {
+      s = Apara(Trecho(s, 0, INI_TAM_LINHA));
+      cortada_ = true;
+    }
     *linha = s;
     return true;
   }
+  // Whether the last line was longer than INI_TAM_LINHA and lost its end.
+  bool Cortada() const { return cortada_; }
 
  private:
   const char* p_;
   const char* fim_;
+  bool cortada_ = false;
   char linha_[4 * INI_TAM_LINHA];  // room to trim a long line before cutting it
 };
 
@@ -322,10 +334,17 @@ int IniGravaTexto(const char* secao, const char* chave, const char* valor, const
   Saida saida(novo, capacidade);
   const bool acrescenta = chave != nullptr && valor != nullptr && valor[0] != '\0';
   bool naSecao = false, achouSecao = false, feito = false;
+  // A line the rewrite would copy cut short (longer than INI_TAM_LINHA) would
+  // lose its end: such a write is refused, the file left as it is.
+  bool perde = false;
+  auto Copia = [&](std::string_view l) {
+    perde = perde || linhas->Cortada();
+    saida.Linha(l);
+  };
   std::string_view linha;
   while (linhas->Proxima(&linha)) {
     if (feito) {
-      saida.Linha(linha);
+      Copia(linha);
       continue;
     }
     if (!linha.empty() && linha.front() == '[') {
@@ -342,7 +361,7 @@ int IniGravaTexto(const char* secao, const char* chave, const char* valor, const
       }
     }
     if (!naSecao) {
-      saida.Linha(linha);
+      Copia(linha);
       continue;
     }
     if (chave == nullptr) continue;  // deleting the section
@@ -351,7 +370,7 @@ int IniGravaTexto(const char* secao, const char* chave, const char* valor, const
       // this line, and keys after it are left alone.
       if (acrescenta) saida.ParAntesDeBloco(chaveAparada, valor);
       feito = true;
-      saida.Linha(linha);
+      Copia(linha);
       continue;
     }
     size_t igual = linha.find('=');
@@ -360,7 +379,7 @@ int IniGravaTexto(const char* secao, const char* chave, const char* valor, const
       if (valor != nullptr) saida.Par(Apara(Trecho(linha, 0, igual)), valor);
       continue;
     }
-    saida.Linha(linha);
+    Copia(linha);
   }
   if (!feito && acrescenta) {
     if (!achouSecao) {
@@ -374,7 +393,7 @@ int IniGravaTexto(const char* secao, const char* chave, const char* valor, const
   // The rewrite indents keys and separates sections: a file under the limit
   // may grow past it, and such a write is refused like any other.
   int r = 0;
-  if (!saida.Cheia() && saida.Tamanho() <= static_cast<size_t>(INI_TAM_ARQUIVO) && fseek(f, 0, SEEK_SET) == 0 &&
+  if (!perde && !saida.Cheia() && saida.Tamanho() <= static_cast<size_t>(INI_TAM_ARQUIVO) && fseek(f, 0, SEEK_SET) == 0 &&
       fwrite(novo, 1, saida.Tamanho(), f) == saida.Tamanho() && fflush(f) == 0 && ftruncate(fileno(f), static_cast<off_t>(saida.Tamanho())) == 0)
     r = 1;
   fclose(f);

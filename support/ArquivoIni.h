@@ -12,7 +12,13 @@
 // Limits: a line longer than INI_TAM_LINHA characters is cut there (the rest
 // of it is ignored), so keys and values are shorter than that; section names
 // longer than INI_TAM_SECAO never match. Writes that would break these limits,
-// or make the file larger than INI_TAM_ARQUIVO bytes, are refused.
+// make the file larger than INI_TAM_ARQUIVO bytes, or cut a longer line found
+// anywhere in the file (the rewrite would lose its end), are refused. Blank
+// lines do not end the reading however many there are: a long stretch of CR,
+// LF and tabs is read past, by the reader and by the rewrite alike.
+//
+// Files the writer creates get mode 0640 under the umask (kModoArquivo), and
+// every open is close-on-exec.
 //
 // Writing rewrites the whole file in a normalised layout: section headers at
 // the start of a line with one empty line before each (except at the top),
@@ -60,7 +66,8 @@ int IniLeTexto(const char* secao, const char* chave, const char* padrao, char* b
 // file repeats a section's header, keys are set and deleted in its first copy,
 // the one the reader searches; deleting the section drops every copy.
 // Also 0 when the file cannot be opened or created, memory runs out, the size
-// limit would be passed, or the section, key or value would not read back
+// limit would be passed, a line of the file that the rewrite keeps is longer
+// than INI_TAM_LINHA, or the section, key or value would not read back
 // (a name too long, a line end inside, a key holding '=' or beginning with '[',
 // a key of blanks alone).
 int IniGravaTexto(const char* secao, const char* chave, const char* valor, const char* arquivo);

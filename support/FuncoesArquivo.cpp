@@ -1,5 +1,6 @@
 #include "support/FuncoesArquivo.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/time.h>
 #include <unistd.h>
@@ -45,12 +46,38 @@ GanchoDiagnostico DefineGanchoDiagnostico(GanchoDiagnostico gancho) {
 
 void EnviaDiagnostico(const char* texto) { Diagnostico(texto); }
 
+FILE* AbreStream(const char* caminho, const char* modo) {
+  if (caminho == nullptr || modo == nullptr) {
+    errno = EINVAL;
+    return nullptr;
+  }
+  const bool mais = strchr(modo, '+') != nullptr;
+  int flags = O_CLOEXEC | (mais ? O_RDWR : 0);
+  switch (modo[0]) {
+    case 'r': flags |= mais ? 0 : O_RDONLY; break;
+    case 'w': flags |= (mais ? 0 : O_WRONLY) | O_CREAT | O_TRUNC; break;
+    case 'a': flags |= (mais ? 0 : O_WRONLY) | O_CREAT | O_APPEND; break;
+    default: errno = EINVAL; return nullptr;
+  }
+  if (strchr(modo, 'x') != nullptr) flags |= O_EXCL;
+  const int fd = open(caminho, flags, kModoArquivo);
+  if (fd < 0) return nullptr;
+  const char curto[3] = {modo[0], mais ? '+' : '\0', '\0'};
+  FILE* f = fdopen(fd, curto);
+  if (f == nullptr) {
+    const int erro = errno;
+    close(fd);
+    errno = erro;
+  }
+  return f;
+}
+
 Arquivo* ArquivoAbre(const char* caminho, const char* modo, int32_t semSync) {
   if (caminho == nullptr || modo == nullptr) return nullptr;
   auto* arq = static_cast<Arquivo*>(Aloca(sizeof(Arquivo), 0, __FILE__, __LINE__));
   if (arq == nullptr) return nullptr;
   arq->semSync = semSync;
-  arq->stream = fopen(caminho, modo);
+  arq->stream = AbreStream(caminho, modo);
   if (arq->stream != nullptr) return arq;
   int erro = errno;
   if (!(erro == ENOENT && modo[0] == 'r')) {
@@ -87,6 +114,36 @@ size_t ArquivoLe(Arquivo* arq, void* buffer, size_t tamanho, size_t quantidade) 
 size_t ArquivoGrava(Arquivo* arq, const void* buffer, size_t tamanho, size_t quantidade) {
   if (arq == nullptr || arq->stream == nullptr || buffer == nullptr) return 0;
   return fwrite(buffer, tamanho, quantidade, arq->stream);
+}
+
+int ArquivoGravaInteiro(Arquivo* arq, const void* parte1, size_t tamanho1, const void* parte2, size_t tamanho2) {
+  if (arq == nullptr || arq->stream == nullptr || parte1 == nullptr || (parte2 == nullptr && tamanho2 > 0)) return 0;
+  if (fflush(arq->stream) != 0) return 0;
+  const int fd = fileno(arq->stream);
+  if (fd < 0) return 0;
+  const size_t tamanho = tamanho1 + tamanho2;
+  size_t escritos = 0;
+  while (escritos < tamanho) {
+    const bool primeira = escritos < tamanho1;
+    const auto* p = static_cast<const unsigned char*>(primeira ? parte1 : parte2) +
+                    (primeira ? escritos : escritos - tamanho1);
+    const ssize_t n = write(fd, p, primeira ? tamanho1 - escritos : tamanho - escritos);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    escritos += static_cast<size_t>(n);
+  }
+  if (escritos == tamanho) return 1;
+  // A full disk or a file-size limit cut it: without the part that went out,
+  // the next record starts where a reader expects one. The file's end before
+  // the call is where the descriptor stands less what went out (the size is
+  // only looked at on this path, so a whole write costs no extra call).
+  const int erro = errno;
+  if (escritos > 0) {
+    const off_t fim = lseek(fd, 0, SEEK_CUR);
+    if (fim >= static_cast<off_t>(escritos)) (void)!ftruncate(fd, fim - static_cast<off_t>(escritos));
+  }
+  errno = erro;
+  return 0;
 }
 
 int ArquivoDescarrega(Arquivo* arq) {
@@ -140,7 +197,7 @@ void CriaDiretorios(const char* caminho) {
   for (size_t i = 1; i < n; ++i) {
     if (copia[i] != '/') continue;
     copia[i] = '\0';
-    mkdir(copia, 0777);
+    mkdir(copia, kModoDiretorio);
     copia[i] = '/';
   }
   Libera(copia, __FILE__, __LINE__);
@@ -158,10 +215,22 @@ char* MontaCaminho(char* diretorio, size_t tamanho, const char* nome) {
 
 int ArquivoCopia(const char* origem, const char* destino) {
   if (origem == nullptr || destino == nullptr || strcmp(origem, destino) == 0) return -1;
-  FILE* in = fopen(origem, "rb");
+  FILE* in = AbreStream(origem, "rb");
   if (in == nullptr) return -1;
-  FILE* out = fopen(destino, "wb");
+  // The target is opened without truncating it, so that a target that is the
+  // source itself (another name of it, a link to it) is seen, and refused,
+  // before anything of it is lost.
+  const int fdOut = open(destino, O_WRONLY | O_CREAT | O_CLOEXEC, kModoArquivo);
+  struct stat de {}, para {};
+  if (fdOut < 0 || fstat(fileno(in), &de) != 0 || fstat(fdOut, &para) != 0 ||
+      (de.st_dev == para.st_dev && de.st_ino == para.st_ino) || ftruncate(fdOut, 0) != 0) {
+    if (fdOut >= 0) close(fdOut);
+    fclose(in);
+    return -1;
+  }
+  FILE* out = fdopen(fdOut, "w");
   if (out == nullptr) {
+    close(fdOut);
     fclose(in);
     return -1;
   }

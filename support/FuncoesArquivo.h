@@ -17,7 +17,20 @@ struct Arquivo {
   FILE* stream;
 };
 
-// Opens `caminho` with the stdio `modo` ("ab", "rb", ...). On failure the
+// Modes of what the library creates: its files (trace files, error dumps, the
+// backup control file, INI files) for their owner and group only, and so the
+// folders made for them; the umask can only take more away. Anyone who can
+// read a trace file can decode it (its scrambling has no key).
+inline constexpr unsigned kModoArquivo = 0640;
+inline constexpr unsigned kModoDiretorio = 0750;
+
+// fopen for the library's own files: the stdio `modo` ("rb", "ab", "r+b",
+// "w+b"...; 'x' is honoured), the descriptor close-on-exec (a caller that runs
+// system() or popen() hands none of them to the child), and a file it creates
+// gets kModoArquivo under the umask. errno is set on failure.
+FILE* AbreStream(const char* caminho, const char* modo);
+
+// Opens `caminho` with the stdio `modo` ("ab", "rb", ...) through AbreStream. On failure the
 // handle is freed and the result is null: a missing file opened with a mode
 // beginning with 'r' fails silently; any other failure hands
 // "erro abert arq [%s] / modo [%s] / errno [%d - %s]" to the diagnostic hook.
@@ -29,6 +42,15 @@ int ArquivoFecha(Arquivo* arq);
 // fread / fwrite; 0 for a null handle.
 size_t ArquivoLe(Arquivo* arq, void* buffer, size_t tamanho, size_t quantidade);
 size_t ArquivoGrava(Arquivo* arq, const void* buffer, size_t tamanho, size_t quantidade);
+// Appends the two parts (the second may be empty: null, 0) whole or not at
+// all, to a stream opened for appending: written straight to the descriptor
+// (nothing left in the stream's buffer); when fewer go out (a full disk, EFBIG
+// under a file-size limit, any error), the file is cut back to its size before
+// the call, so that only this write is lost and what is appended later still
+// starts where a reader expects it. 1 written, 0 not. (Under a file-size limit
+// the kernel kills a process that does not ignore SIGXFSZ before the write
+// returns; the library leaves signal dispositions to the application.)
+int ArquivoGravaInteiro(Arquivo* arq, const void* parte1, size_t tamanho1, const void* parte2, size_t tamanho2);
 // fflush; -1 for a null handle.
 int ArquivoDescarrega(Arquivo* arq);
 // feof; 0 for a null handle.
@@ -56,7 +78,7 @@ int DiretorioAtual(char* buffer, size_t tamanho);
 unsigned MascaraCriacao(unsigned mascara);
 // Creates every directory named by a prefix of the path ending just before a
 // '/' (searching from the second character, so a leading '/' gives no empty
-// name), mode 0777 under the umask. Errors (existing directories...) are
+// name), mode kModoDiretorio (0750) under the umask. Errors (existing directories...) are
 // ignored; the part after the last '/' is not created.
 void CriaDiretorios(const char* caminho);
 // Appends '/' and `nome` to the NUL-terminated `diretorio` (whose buffer holds
@@ -64,8 +86,11 @@ void CriaDiretorios(const char* caminho);
 // second one. When the result would not fit, the directory is left unchanged
 // and the result is null.
 char* MontaCaminho(char* diretorio, size_t tamanho, const char* nome);
-// Copies in 512-byte chunks, syncs and closes the target. -1 when the names
-// are equal, the source cannot be opened or the target cannot be created.
+// Copies in 512-byte chunks, syncs and closes the target (created with
+// kModoArquivo). -1 when the names are equal, when the target is the source
+// itself under another name (same device and inode, links followed: the file
+// is left untouched), when the source cannot be opened or the target cannot be
+// created.
 // A read error or short write counts as nothing copied; when nothing was
 // copied (also an empty source) the target is removed. Otherwise 0.
 int ArquivoCopia(const char* origem, const char* destino);

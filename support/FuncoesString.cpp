@@ -785,13 +785,16 @@ struct Secao {
 constexpr size_t kMaxChave = 127;
 
 // Key between [ini, fim): cut to 127 characters, trimmed, compared with
-// `chave` without regard to ASCII case.
-bool ChaveIgual(const Secao& v, size_t ini, size_t fim, const char* chave) {
+// `chave` without regard to ASCII case; with `final`, a key that ends in
+// `chave` counts too.
+bool ChaveIgual(const Secao& v, size_t ini, size_t fim, const char* chave, bool final = false) {
   char k[kMaxChave + 1];
   size_t n = 0;
   for (size_t i = ini; i < fim && n < kMaxChave; ++i) k[n++] = v.Em(i);
   k[n] = '\0';
   StrTrim(k);
+  const size_t nk = std::strlen(k), nc = std::strlen(chave);
+  if (final && nk > nc) return strcasecmp(k + nk - nc, chave) == 0;
   return strcasecmp(k, chave) == 0;
 }
 
@@ -846,6 +849,29 @@ int AchaValor(const Secao& v, const char* chave, size_t* ini) {
     }
     Saida nada;
     pos = DecodificaValor(v, igual + 1, nada);
+  }
+}
+
+// Every entry of the section whose key is `chave` (or ends in it): the value's
+// range in the text, `base` being the text offset of the section's start.
+void LocalizaValores(const Secao& v, size_t base, const char* chave, void (*visita)(void*, size_t, size_t),
+                     void* ctx) {
+  size_t pos = 0;
+  for (;;) {
+    const size_t f = v.Acha(pos, v.sep, v.ns);
+    if (f == SIZE_MAX) return;
+    const size_t k = f + v.ns;
+    size_t igual = SIZE_MAX;
+    for (size_t i = k; i < v.Tam(); ++i)
+      if (v.Em(i) == '=') {
+        igual = i;
+        break;
+      }
+    if (igual == SIZE_MAX) return;
+    Saida nada;
+    const size_t fimValor = DecodificaValor(v, igual + 1, nada);
+    if (ChaveIgual(v, k, igual, chave, true)) visita(ctx, base + igual + 1 - v.ns, base + fimValor - v.ns);
+    pos = fimValor;
   }
 }
 
@@ -1009,6 +1035,15 @@ int ListaObtemTexto(const char* texto, const char* chave, char* dst, size_t tamD
   DecodificaValor(v, ini, s);
   s.Termina();
   return 1;
+}
+
+void ParamLocalizaValores(const char* texto, const char* chave, void (*visita)(void* ctx, size_t de, size_t ate),
+                          void* ctx) {
+  if (texto == nullptr || chave == nullptr || visita == nullptr) return;
+  Secao v{};
+  if (LocalizaSecao(texto, nullptr, nullptr, ",", 0, &v) == PARAM_OK) LocalizaValores(v, 0, chave, visita, ctx);
+  for (int secao = 0; LocalizaSecao(texto, nullptr, "<#>", ",", secao, &v) == PARAM_OK; ++secao)
+    LocalizaValores(v, static_cast<size_t>(v.s - texto), chave, visita, ctx);
 }
 
 int ListaObtemInt(const char* texto, const char* chave, int padrao) {

@@ -259,3 +259,14 @@ int ListaObtemValor(const char* texto, const char* sepCampo, const char* chave, 
 int ListaObtemTexto(const char* texto, const char* chave, char* dst, size_t tamDst);
 // The value (at most 39 characters read) through StrToIntDef; padrao when absent.
 int ListaObtemInt(const char* texto, const char* chave, int padrao);
+
+// Where the readers above find the values of `chave`, for a caller that must
+// hide them: calls visita(ctx, de, ate) with the offsets [de, ate) in `texto`
+// of the value of every entry whose key is `chave` or ends in it (a header in
+// front of the first key is what ParamObtemValor's caller takes off), read by
+// the readers' own rules (quotes, escapes, blanks, the 127-character key):
+// once reading the whole text as one ","-list, as ListaObtemTexto does, and
+// once per "<#>" section, as ParamObtemValor does. A quoted value's range holds
+// its quotes; an empty value gives de == ate.
+void ParamLocalizaValores(const char* texto, const char* chave, void (*visita)(void* ctx, size_t de, size_t ate),
+                          void* ctx);

@@ -244,9 +244,6 @@ void TraceGrava(TraceCtx* ctx, const char* prefixoOrigem, const char* nomeOrigem
     SemaforoLibera(semaforo);
     return;
   }
-  // The record is handed to the system whole (one append when it fits the
-  // buffer), so the stream needs no buffer of its own.
-  std::setvbuf(arq->stream, nullptr, _IONBF, 0);
 
   uint8_t* r = e.registroTrace;
   const size_t tamValor =
@@ -282,14 +279,11 @@ void TraceGrava(TraceCtx* ctx, const char* prefixoOrigem, const char* nomeOrigem
   Poe32(r + 26, static_cast<uint32_t>(reinterpret_cast<uintptr_t>(dados)));
   Poe16(r + 30, static_cast<uint32_t>(tamanho));
 
-  // The value follows the header in the buffer when it fits; otherwise the
-  // header is written first and the buffer is reused for the value.
-  uint8_t* v = r + pos;
-  if (pos + tamValor > TAM_REGISTRO_TRACE) {
-    ArquivoGrava(arq, r, 1, pos);
-    v = r;
-    pos = 0;
-  }
+  // The value follows the header in the buffer when it fits; otherwise it is
+  // scrambled apart, and the two go out as one record.
+  uint8_t aparte[TAM_MAXIMO_VALOR_TRACE];
+  const bool cabe = pos + tamValor <= TAM_REGISTRO_TRACE;
+  uint8_t* v = cabe ? r + pos : aparte;
   if (tamValor > 0) {
     if (tipo == TRACE_INTEIRO && std::endian::native == std::endian::big) {
       std::memcpy(v, dados, tamValor);
@@ -299,7 +293,12 @@ void TraceGrava(TraceCtx* ctx, const char* prefixoOrigem, const char* nomeOrigem
       CopiaEmbaralhadoTrace(static_cast<const uint8_t*>(dados), v, tamValor);
     }
   }
-  ArquivoGrava(arq, r, 1, pos + tamValor);
+  // A record the file cannot take whole (a full disk, a size limit) is lost
+  // alone: the file is cut back, and the records after it stay readable.
+  if (cabe)
+    ArquivoGravaInteiro(arq, r, pos + tamValor, nullptr, 0);
+  else
+    ArquivoGravaInteiro(arq, r, pos, aparte, tamValor);
   ArquivoFecha(arq);
   SemaforoLibera(semaforo);
 }

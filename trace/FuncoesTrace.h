@@ -7,6 +7,13 @@
 // "erro acesso arq trace" goes to the diagnostic hook, see FuncoesArquivo.h).
 // Records are written only while the current context
 // (LibState.trace.contextoTrace) is active.
+//
+// Trace files, error dumps and the backup control file are created with mode
+// 0640, and folders made for them (CriaDiretorios) with 0750: owner and group
+// only, less what the umask takes (anyone who can read a trace file can
+// decode it). Every descriptor is close-on-exec. A record the file cannot take
+// whole (a full disk, a file-size limit) is lost alone: the file is cut back to
+// its size before the record.
 #include <cstddef>
 #include <cstdint>
 
@@ -86,9 +93,9 @@ size_t MascaraQuadroPinPad(const uint8_t* quadro, size_t tamanho, uint8_t* saida
                            int32_t direcao);
 
 // Traces a caller's extra parameter list under label "pParamAdic"; the value of
-// every "NumCartaoCripto" entry (any case, blanks allowed around the key as
-// the parameter-list reader allows them, in any section) is replaced by a
-// fixed run of '*'.
+// every "NumCartaoCripto" entry, exactly as the parameter-list readers find it
+// (ParamLocalizaValores: any case, blanks around the key, quotes and escapes,
+// as one list and in every section), is replaced by a fixed run of '*'.
 void TraceParametrosAdicionais(const char* tag, const char* texto);
 
 int32_t TraceAtivo();

@@ -8,6 +8,7 @@
 
 #include "state/LibState.h"
 #include "support/FuncoesArquivo.h"
+#include "support/FuncoesString.h"
 #include "trace/FormatoTrace.h"
 #include "trace/FuncoesTrace.h"
 
@@ -42,20 +43,15 @@ constexpr RegraMascara kRegrasMascara[] = {
 bool Imprimivel(uint8_t c) { return c >= 0x20 && c <= 0x7E; }
 
 constexpr char kChaveCartao[] = "NumCartaoCripto";
-constexpr char kSeparadorSecao[] = "<#>";
 
-// The '=' of the next "NumCartaoCripto" entry from p, or null. The key is
-// taken as the parameter-list reader takes it: in any case, with blanks
-// (space, tab, CR, LF) between it and its '='; blanks or anything else before
-// it do not matter, so more is hidden rather than less.
-const char* IgualDoNumeroDoCartao(const char* p) {
-  while ((p = strcasestr(p, kChaveCartao)) != nullptr) {
-    const char* q = p + sizeof kChaveCartao - 1;
-    while (*q == ' ' || *q == '\t' || *q == '\r' || *q == '\n') ++q;
-    if (*q == '=') return q;
-    ++p;
-  }
-  return nullptr;
+// Marks of the bytes of a text that belong to the card number's values.
+constexpr uint8_t kDentro = 1;   // inside a value
+constexpr uint8_t kInicio = 2;   // a value starts here (an empty one too)
+
+void MarcaValor(void* ctx, size_t de, size_t ate) {
+  auto* marcas = static_cast<uint8_t*>(ctx);
+  marcas[de] |= kInicio;
+  for (size_t i = de; i < ate; ++i) marcas[i] |= kDentro;
 }
 
 // Replaces the printable bytes of [de, ate) that lie inside the copy.
@@ -109,43 +105,43 @@ void TraceDadosPinPad(const char* tag, const char* rotulo, const void* quadro, i
 }
 
 void TraceParametrosAdicionais(const char* tag, const char* texto) {
-  const char* igual = texto != nullptr ? IgualDoNumeroDoCartao(texto) : nullptr;
-  if (igual == nullptr) {
+  if (texto == nullptr || strcasestr(texto, kChaveCartao) == nullptr) {
     TraceTexto(tag, "pParamAdic", texto);
     return;
   }
-  // A private copy with every value of the key replaced by a run of '*' of
-  // fixed length, so that neither the number nor its length is traced. A
-  // value runs to the next ',' outside quotes, or to the end of its section.
-  // Two passes over the same walk: the first counts, the second writes.
-  char* copia = nullptr;
-  size_t tamanho = 0;
-  auto poe = [&](const char* de, size_t n) {
-    if (copia != nullptr) std::memcpy(copia + tamanho, de, n);
-    tamanho += n;
-  };
+  // The values are found by the parameter-list readers themselves (quotes,
+  // escapes, blanks, sections), so what is hidden is exactly what a reader of
+  // the key would get. A private copy has each of them (a run of marked bytes)
+  // replaced by a fixed run of '*', so that neither the number nor its length
+  // is traced.
   static constexpr char kMascara[] = "****************";
-  for (int passo = 0; passo < 2; ++passo) {
-    tamanho = 0;
-    const char* p = texto;
-    for (const char* i = igual; i != nullptr; i = IgualDoNumeroDoCartao(p)) {
-      poe(p, static_cast<size_t>(i + 1 - p));
-      const char* v = i + 1;
-      char aspas = 0;
-      while (*v != '\0' && std::strncmp(v, kSeparadorSecao, 3) != 0 && (aspas != 0 || *v != ',')) {
-        if (aspas == 0 && (*v == '"' || *v == '\'')) aspas = *v;
-        else if (*v == aspas) aspas = 0;
-        ++v;
-      }
-      poe(kMascara, sizeof kMascara - 1);
-      p = v;
+  const size_t n = std::strlen(texto);
+  auto* marcas = static_cast<uint8_t*>(std::calloc(n + 1, 1));
+  char* copia = static_cast<char*>(std::malloc(n + 1 + (n + 1) * (sizeof kMascara - 1)));
+  if (marcas == nullptr || copia == nullptr) {  // never the text in clear
+    std::free(marcas);
+    std::free(copia);
+    TraceTexto(tag, "pParamAdic", "parametro censurado");
+    return;
+  }
+  ParamLocalizaValores(texto, kChaveCartao, MarcaValor, marcas);
+  size_t tamanho = 0;
+  for (size_t i = 0; i <= n;) {
+    if (marcas[i] & kDentro) {
+      std::memcpy(copia + tamanho, kMascara, sizeof kMascara - 1);
+      tamanho += sizeof kMascara - 1;
+      while (i < n && (marcas[i] & kDentro)) ++i;
+      continue;
     }
-    poe(p, std::strlen(p) + 1);
-    if (copia != nullptr) break;
-    copia = static_cast<char*>(std::malloc(tamanho));
-    if (copia == nullptr) return;  // never the text in clear
+    if (marcas[i] & kInicio) {  // an empty value: its place is marked too
+      std::memcpy(copia + tamanho, kMascara, sizeof kMascara - 1);
+      tamanho += sizeof kMascara - 1;
+    }
+    copia[tamanho++] = texto[i++];
   }
   TraceTexto(tag, "pParamAdic", copia);
   LimpaSegura(copia, tamanho);
+  LimpaSegura(marcas, n + 1);
   std::free(copia);
+  std::free(marcas);
 }

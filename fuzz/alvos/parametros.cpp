@@ -1,7 +1,11 @@
 // The tokenizer and the parameter lists: lines and lists as they come from
 // configuration files and callers, with token and value buffers of the
 // caller's size.
+#include <algorithm>
 #include <cstring>
+#include <string>
+#include <utility>
+#include <vector>
 
 #include "fuzz/ApoioFuzz.h"
 #include "support/FuncoesString.h"
@@ -72,6 +76,40 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* dados, size_t tamanho) {
     if (r == 1) FUZZ_EXIGE(dst.Terminado());
     else FUZZ_EXIGE(dst.IntactoDesde(0));
     (void)ListaObtemInt(texto.c_str(), chave.c_str(), 9);
+  }
+
+  // Where the values of the key lie, for the trace's masking: every value a
+  // reader returns for the key is exactly the value read from one of the
+  // ranges given (the range read again as the only entry of a list).
+  {
+    std::vector<std::pair<size_t, size_t>> faixas;
+    ParamLocalizaValores(
+        texto.c_str(), chave.c_str(),
+        [](void* ctx, size_t de, size_t ate) {
+          static_cast<std::vector<std::pair<size_t, size_t>>*>(ctx)->emplace_back(de, ate);
+        },
+        &faixas);
+    std::vector<std::string> lidos;
+    for (const auto& [de, ate] : faixas) {
+      FUZZ_EXIGE(de <= ate && ate <= texto.size());
+      char* v = nullptr;
+      const std::string so = "k=" + texto.substr(de, ate - de);
+      if (ListaObtemValor(so.c_str(), ",", "k", &v, 0) == PARAM_OK && v) {
+        lidos.emplace_back(v);
+        Libera(v, __FILE__, __LINE__);
+      }
+    }
+    auto Coberto = [&](char* v) {
+      const bool achou = std::find(lidos.begin(), lidos.end(), std::string(v)) != lidos.end();
+      Libera(v, __FILE__, __LINE__);
+      return achou;
+    };
+    char* v = nullptr;
+    if (!chave.empty() && ListaObtemValor(texto.c_str(), ",", chave.c_str(), &v, 0) == PARAM_OK && v)
+      FUZZ_EXIGE(Coberto(v));
+    v = nullptr;
+    if (!chave.empty() && ParamObtemValor(texto.c_str(), nullptr, modo >> 6, chave.c_str(), &v, 0) == PARAM_OK && v)
+      FUZZ_EXIGE(Coberto(v));
   }
 
   // In-place change in a buffer of the text's size plus a little room.

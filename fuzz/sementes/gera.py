@@ -119,6 +119,12 @@ def seeds():
         'lista': struct.pack('>HH', 0x9F26, 0x9F27) + b'9F269F279F108A5F34',
         'longo': struct.pack('>HH', 0x9F10, 0x5A) + bytes.fromhex('9F1081' + '90' + '00' * 0x90 + '8A023030'),
     }
+    s['chip'] = {
+        'campo': bytes.fromhex(TLV),
+        'aninhado': bytes.fromhex('7010' + '770E' + '800C' + '5A08' + PAN + '9F2701'),
+        'longo': bytes.fromhex('9F1081' + '90' + '00' * 0x90 + '5A08' + PAN),
+        'sem-contato': bytes.fromhex('9F6B04' + PAN[:8] + '5603414243' + '570941111111111111111D'),
+    }
     s['ini'] = {
         'leitura': bytes([0x10, 40]) + b'\x06PinPad' + b'\x0bChaveTrace\x0412AB' +
                    b'[PinPad]\r\n  ChaveTrace = 0123456789ABCDEF\n\tHabilitaTrace=1\n[Outra]\nx=y\n',

@@ -186,6 +186,14 @@ PP_EXPORT int32_t PP_FinishChip(const char* entrada, const char* tags, char* sai
  * saida: at least 1000 bytes. */
 PP_EXPORT int32_t PP_ChipDirect(const char* entrada, char* saida);
 
+/* For a caller that has seen the card approve a transaction offline: writes
+ * the trace record "Trn aprovada offline (GoOnChip)" when goOnChip is non-zero,
+ * "Trn aprovada offline (FinishChip)" when it is 0 (a text record with tag
+ * "GeraTraceTrnOffline", that text as its label and no value; nothing when the
+ * trace is off). Runs the library's first-call initialisation when pending;
+ * talks to no pinpad and changes no state. */
+PP_EXPORT void GeraTraceTrnOffline(int32_t goOnChip);
+
 /* EMV library mode only (PPCOMP_NOFUNC / PPCOMP_BADCALL otherwise). */
 PP_EXPORT int32_t PP_StartGetChip(const char* entrada1, const char* entrada2);
 PP_EXPORT int32_t PP_GetChip(char* saida, char* segunda, char* mensagem);

@@ -181,10 +181,10 @@ TEST(RemoveDadosCartao, EmQualquerProfundidade) {
   } casos[] = {
       {"topo", "9F2701805A0841111111111111119F3602AABB", "9F2701809F3602AABB"},
       {"trilha 2 e 1 e sem contato", "57094111111111111111D2" "56034142439F6B0211229501FF", "9501FF"},
-      {"dentro de 70", "700B5A0841111111111111119F2701805A01FF", "700B9F270180"},
+      {"dentro de 70", "700E5A0841111111111111119F2701805A01FF", "700E9F270180"},
       {"dentro de E1 dentro de 70", "700CE10A5A084111111111111111", "700CE10A"},
       {"dentro de 73, que a busca do dicionario nao percorre", "730A5A084111111111111111", "730A"},
-      {"template com tamanho errado", "70205A0841111111111111119501FF", "70209501FF"},
+      {"template com tamanho errado: nada depois do cabecalho", "70205A0841111111111111119501FF", "7020"},
       {"5A com forma de tamanho nao suportada", "9501FF5A8308411111111111111111", "9501FF"},
       {"5A cortado no fim", "9501FF5A08411111", "9501FF"},
       {"tamanho 81", "5A81084111111111111111", ""},

@@ -3,8 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <filesystem>
 #include <functional>
+#include <span>
 #include <string>
+#include <vector>
 
 #include "common/TestUtil.h"
 #include "emv/stub/EmvStubControle.h"
@@ -12,6 +15,7 @@
 #include "pinpad/ParametrosChip.h"
 #include "pinpad/pinpad.h"
 #include "state/LibState.h"
+#include "tools/letrace/DecodificaTrace.h"
 
 namespace {
 
@@ -38,6 +42,16 @@ class ModoLibEMV : public ::testing::Test {
 };
 
 const std::string fixos = TagsFixosChip;
+
+std::string HexDe(const std::vector<uint8_t>& v) {
+  std::string r;
+  char c[3];
+  for (uint8_t b : v) {
+    std::snprintf(c, sizeof c, "%02X", b);
+    r += c;
+  }
+  return r;
+}
 
 // Every operation goes to its own LE_* function with the value identifiers of
 // its operation number; the four without a counterpart answer 18 and call nothing.
@@ -171,6 +185,51 @@ TEST_F(ModoLibEMV, InformacaoEConfiguracaoPassamPelaBiblioteca) {
   stub.Reinicia();
   EXPECT_EQ(ConfiguraTracePinPad("LOJA0001", "TERM0001", 1, 9, "NivelTrace=1"), 0);
   EXPECT_NE(stub.Registro().find("LE_ConfigTerminal(4242,LOJA0001,TERM0001,1,9,NivelTrace=1)"), std::string::npos);
+}
+
+// The trace of a chip answer's TLV field holds nothing of the card from the
+// first entry the walk cannot be sure of: after it any byte could start the card
+// number, so the rest is not traced (at most that entry's tag and first length
+// byte). The caller still gets the entries it listed.
+TEST_F(ModoLibEMV, Bit55NaoTraceNadaDepoisDeUmaEntradaIlegivel) {
+  struct Caso {
+    const char* titulo;
+    std::string campo;
+    std::string esperado;
+  } casos[] = {
+      {"tamanho 80", "9F1A0200039F10805A084761739001010010", "9F1A0200039F1080"},
+      {"byte solto depois de uma entrada", "9F1A0200049F1003001122335A084761739001010010",
+       "9F1A0200049F100300112233"},
+      {"tag de tres bytes", "9F1A020009DF812908000000000000000F5A0847617390010100109F2608A1B2C3D4E5F60718" "9F2701809F360200019F10120110A00000000000000000000000000000FF",
+       "9F1A020009DF81"},
+      {"tamanho alem do campo", "9F1A0200099F10205A084761739001010010", "9F1A0200099F1020"},
+      {"5A com tamanho 83", "9F1A0200095A830847617390010100109F2701", "9F1A020009"},
+      {"dentro de um molde", "700D9F1A020009DF01805A08476173", "700D9F1A020009DF0180"},
+  };
+  testutil::DiretorioTemp pasta;
+  LibState.api.HabilitaTrace = 1;
+  ASSERT_EQ(ConfiguraTracePinPad(nullptr, nullptr, 0, 0, ("DiretorioTrace=" + pasta.caminho()).c_str()), 0);
+  EntraModoLibEMV();
+  for (const Caso& c : casos) {
+    char n[24];
+    std::snprintf(n, sizeof n, "%03zu", c.campo.size() / 2);
+    stub.Valor(90020, (std::string(42, '0') + n + c.campo + "000").c_str());
+    char saida[TamRespostaChip] = {}, msg[64] = {};
+    ASSERT_EQ(PP_StartGoOnChip("e", "0025A57", nullptr), PPCOMP_OK);
+    ASSERT_EQ(PP_GoOnChip(saida, msg), PPCOMP_OK);
+    std::string traco;
+    for (const auto& e : std::filesystem::directory_iterator(pasta.caminho())) {
+      const std::string conteudo = testutil::LeArquivo(e.path());
+      std::vector<RegistroLido> registros;
+      std::string motivo;
+      EXPECT_TRUE(LeTodosRegistros(std::span(reinterpret_cast<const uint8_t*>(conteudo.data()), conteudo.size()),
+                                   registros, motivo)) << motivo;
+      for (const RegistroLido& r : registros)
+        if (r.rotulo == "Bit55") traco = HexDe(r.valor);
+      std::filesystem::remove(e.path());
+    }
+    EXPECT_EQ(traco, c.esperado) << c.titulo;
+  }
 }
 
 // In EMV-library mode without libemv.so every forwarded operation answers 18.

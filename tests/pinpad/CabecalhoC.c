@@ -25,6 +25,8 @@ int main(void) {
   Confere(PP_GetInfo("00", saida) == PPCOMP_NOTOPEN, "PP_GetInfo before PP_Open");
   Confere(PP_Abort() == PPCOMP_OK, "PP_Abort");
   Confere(PP_TableLoadRecEx("00", "TipoSlot=2") == PPCOMP_OK, "PP_TableLoadRecEx");
+  GeraTraceTrnOffline(1); /* a caller's note of an offline approval */
+  GeraTraceTrnOffline(0);
   Confere(DefineArquivoConfiguracao("") == PPCOMP_OK, "DefineArquivoConfiguracao");
   Confere(FinalizaLibPinPad() == PPCOMP_OK, "FinalizaLibPinPad");
   if (falhas == 0) printf("1 passed, 0 failed\n");

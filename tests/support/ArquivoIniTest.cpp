@@ -167,11 +167,12 @@ TEST_F(Ini, WriteFormsAndNormalisation) {
 }
 
 TEST_F(Ini, WritePastTheSizeLimitIsRefused) {
-  std::string grande = "[A]\nk=" + std::string(4000, 'v') + "\n";
+  std::string grande = "[A]\n";
+  for (int i = 0; i < 8; ++i) grande += "k" + std::to_string(i) + "=" + std::string(500, 'v') + "\n";
   Grava(grande);
   EXPECT_EQ(IniGravaTexto("A", "n", std::string(100, 'w').c_str(), arquivo.c_str()), 0);
   EXPECT_EQ(Conteudo(), grande);
-  EXPECT_EQ(IniGravaTexto("A", "n", "w", arquivo.c_str()), 1);  // 4006 + 4 + 3 + 2 fits
+  EXPECT_EQ(IniGravaTexto("A", "n", "w", arquivo.c_str()), 1);  // 4036 + 4 + 3 + 2 fits, and 4058 rewritten
   // The rewrite indents every key: a file under the limit can grow past it.
   std::string rente = "[A]\n";
   while (rente.size() < 3000) rente += "a=1\n";
@@ -181,6 +182,61 @@ TEST_F(Ini, WritePastTheSizeLimitIsRefused) {
   EXPECT_EQ(IniGravaTexto(std::string(INI_TAM_SECAO + 1, 's').c_str(), "k", "v", arquivo.c_str()), 0);
   EXPECT_EQ(IniGravaTexto("A", "k", std::string(INI_TAM_LINHA, 'v').c_str(), arquivo.c_str()), 0);
   EXPECT_EQ(IniGravaTexto("A", "k", "v", dir.arquivo("sem/dir/x.ini").c_str()), 0);
+}
+
+// A write would rewrite every line of the file; one longer than the reader
+// takes would lose its end, wherever it stands: such a write is refused and the
+// file left as it was. A line exactly at the limit is kept whole.
+TEST_F(Ini, WriteThatWouldCutALongLineIsRefused) {
+  const std::string longa = "k=" + std::string(712, 'v');  // 714 characters
+  struct Caso {
+    const char* titulo;
+    std::string antes;
+    const char* secao;
+    const char* chave;
+    const char* valor;
+    int esperado;
+  } casos[] = {
+      {"in another section", "[A]\n" + longa + "\n[B]\nx=1\n", "B", "x", "2", 0},
+      {"in the same section", "[A]\n" + longa + "\nx=1\n", "A", "x", "2", 0},
+      {"in a comment line", "[A]\n# " + std::string(600, 'c') + "\n[B]\nx=1\n", "B", "y", "2", 0},
+      {"before any section", std::string(600, 'c') + "\n[B]\nx=1\n", "B", "x", "", 0},
+      {"when deleting a key", "[A]\n" + longa + "\n[B]\nx=1\n", "B", "x", nullptr, 0},
+      {"a line of tabs and blanks only is no long line",
+       "[A]\n" + std::string(900, '\t') + "\n" + std::string(600, ' ') + "\n[B]\nx=1\n", "B", "x", "2", 1},
+      {"the long line is the one being replaced", "[A]\n" + longa + "\n", "A", "k", "curto", 1},
+      {"the long line's section is deleted", "[A]\n" + longa + "\n[B]\nx=1\n", "A", nullptr, nullptr, 1},
+      {"exactly at the limit", "[A]\nk=" + std::string(INI_TAM_LINHA - 2, 'v') + "\n[B]\nx=1\n", "B", "x", "2", 1},
+  };
+  for (const Caso& c : casos) {
+    SCOPED_TRACE(c.titulo);
+    Grava(c.antes);
+    EXPECT_EQ(IniGravaTexto(c.secao, c.chave, c.valor, arquivo.c_str()), c.esperado);
+    if (c.esperado == 0) {
+      EXPECT_TRUE(Conteudo() == c.antes) << "the refused write changed the file";
+    }
+  }
+  Grava("[A]\nk=" + std::string(INI_TAM_LINHA - 2, 'v') + "\n[B]\nx=1\n");
+  ASSERT_EQ(IniGravaTexto("B", "x", "2", arquivo.c_str()), 1);
+  EXPECT_EQ(Le("A", "k"), std::string(INI_TAM_LINHA - 2, 'v'));
+}
+
+// Blank lines do not end the reading, however many: a value after a long run
+// of CR, LF and tabs is read, and the writer finds, sets and adds keys there.
+TEST_F(Ini, ValuesAfterALongRunOfBlankLinesAreReadAndWritten) {
+  std::string brancos;
+  for (int i = 0; i < 300; ++i) brancos += "\r\n\t";  // 900 blank bytes
+  for (const std::string& antes : {"[A]\na=1\n" + brancos + "[B]\nb=2\n", "[A]\na=1\n" + brancos + "c=3\n"}) {
+    Grava(antes);
+    const char* secao = antes.find("[B]") != std::string::npos ? "B" : "A";
+    const char* chave = antes.find("[B]") != std::string::npos ? "b" : "c";
+    EXPECT_EQ(Le(secao, chave), antes.find("[B]") != std::string::npos ? "2" : "3");
+    ASSERT_EQ(IniGravaTexto(secao, chave, "novo", arquivo.c_str()), 1);
+    ASSERT_EQ(IniGravaTexto(secao, "outra", "x", arquivo.c_str()), 1);
+    EXPECT_EQ(Le(secao, chave), "novo");
+    EXPECT_EQ(Le(secao, "outra"), "x");
+    EXPECT_EQ(Le("A", "a"), "1");
+  }
 }
 
 // Random edits applied both to the file and to a simple model: after each

@@ -1,3 +1,4 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
 
 #include <array>
@@ -128,6 +129,50 @@ TEST(ArquivoCopia, CopiesRefusesAndRemovesEmptyTargets) {
   testutil::GravaArquivo(origem, "");
   EXPECT_EQ(ArquivoCopia(origem.c_str(), destino.c_str()), 0);
   EXPECT_FALSE(std::filesystem::exists(destino));
+}
+
+// A copy onto the source itself, under any other name, is refused and leaves
+// the file as it was.
+TEST(ArquivoCopia, RefusesTheSourceUnderAnotherName) {
+  testutil::DiretorioTemp dir;
+  const std::string origem = dir.arquivo("dados.txt");
+  const std::string conteudo(1500, 'd');
+  testutil::GravaArquivo(origem, conteudo);
+  std::filesystem::create_directory(dir.arquivo("sub"));
+  std::filesystem::create_symlink(origem, dir.arquivo("ligacao"));
+  std::filesystem::create_hard_link(origem, dir.arquivo("dura"));
+  struct Caso {
+    const char* titulo;
+    std::string destino;
+  } casos[] = {
+      {"./ in front", dir.caminho() + "/./dados.txt"},
+      {"through ..", dir.arquivo("sub/../dados.txt")},
+      {"doubled slash", dir.caminho() + "//dados.txt"},
+      {"symbolic link to it", dir.arquivo("ligacao")},
+      {"hard link to it", dir.arquivo("dura")},
+  };
+  for (const Caso& c : casos) {
+    SCOPED_TRACE(c.titulo);
+    testutil::GravaArquivo(origem, conteudo);
+    EXPECT_EQ(ArquivoCopia(origem.c_str(), c.destino.c_str()), -1);
+    EXPECT_EQ(testutil::LeArquivo(origem), conteudo);
+  }
+}
+
+// The library's files are opened close-on-exec: a caller that runs system()
+// or popen() while one is open hands none of them to the child.
+TEST(ArquivoAbre, DescriptorIsCloseOnExec) {
+  testutil::DiretorioTemp dir;
+  const std::string caminho = dir.arquivo("a.dmp");
+  testutil::GravaArquivo(caminho, "x");
+  for (const char* modo : {"rb", "r+b", "ab", "a+b", "wb", "w+b"}) {
+    SCOPED_TRACE(modo);
+    Arquivo* arq = ArquivoAbre(caminho.c_str(), modo, 1);
+    ASSERT_NE(arq, nullptr);
+    const int flags = fcntl(fileno(arq->stream), F_GETFD);
+    EXPECT_NE(flags & FD_CLOEXEC, 0);
+    ArquivoFecha(arq);
+  }
 }
 
 TEST(CriaDiretorios, CreatesEveryPrefixButTheLastPart) {

@@ -105,6 +105,31 @@ TEST_F(Letrace, RegistrosDanificadosSaoApontadosERetomados) {
   EXPECT_NE(s.err.find("nao-existe.dmp: nao foi possivel abrir"), std::string::npos);
 }
 
+// A name that cannot be read gets its line on stderr and the files after it are
+// still decoded; the status says that something failed.
+TEST_F(Letrace, ArquivoIlegivelNaoImpedeOsOutros) {
+  Abre();
+  EscreveExemplos();
+  struct Caso {
+    const char* titulo;
+    std::string nome;
+    const char* erro;
+  } casos[] = {
+      {"uma pasta", dir.caminho(), "nao foi possivel ler: e uma pasta"},
+      {"leitura que falha", "/proc/self/mem", "nao foi possivel ler: "},
+      {"inexistente", Arquivo("nao-existe.dmp"), "nao foi possivel abrir: "},
+  };
+  for (const Caso& c : casos) {
+    SCOPED_TRACE(c.titulo);
+    const Saida s = Executa(dir, c.nome + " " + Arquivo("trace.dmp"));
+    EXPECT_EQ(s.status, 1);
+    EXPECT_EQ(Linhas(s.out).size(), 4u);
+    const auto erros = Linhas(s.err);
+    ASSERT_EQ(erros.size(), 1u) << s.err;
+    EXPECT_EQ(erros[0].rfind("letrace: " + c.nome + ": " + c.erro, 0), 0u) << erros[0];
+  }
+}
+
 TEST_F(Letrace, BytesAleatoriosETruncadosNuncaDerrubamOLeitor) {
   Abre();
   EscreveExemplos();

@@ -1,7 +1,11 @@
 // The record writer: the bytes of a record, the daily file, inactive and
 // unwritable traces, cut texts and values, the backup cycle, threads.
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
+
+#include <csignal>
 
 #include <algorithm>
 #include <cstring>
@@ -249,6 +253,94 @@ TEST_F(TraceEscrita, DuasThreadsGravamRegistrosInteiros) {
     ++proximo[k];
   }
   EXPECT_NE(thread[0], thread[1]);
+}
+
+}  // namespace
+
+namespace {
+
+// A record the file cannot take whole (a full disk, a file-size limit) is lost
+// alone: the file is cut back to where it was, and the records written once
+// there is room again read back whole. The limit is set in a child process
+// (SIGXFSZ ignored, so that the write fails with EFBIG instead).
+TEST_F(TraceEscrita, RegistroCortadoPeloLimiteNaoEstragaOsSeguintes) {
+  Abre("t.dmp");
+  struct Caso {
+    const char* titulo;
+    size_t folga;  // bytes of the record that still fit under the limit
+  } casos[] = {
+      {"cut in the header", 10},
+      {"cut in the texts", 36},
+      {"cut in the value", 80},
+      {"cut in a value longer than the record buffer", 2000},
+      {"not one byte fits", 0},
+  };
+  const std::string grande(300, 'v'), enorme(5000, 'w');
+  for (const Caso& c : casos) {
+    SCOPED_TRACE(c.titulo);
+    std::filesystem::remove(Arquivo("t.dmp"));
+    TraceTexto("A", "antes", "a");
+    const auto tamanho = std::filesystem::file_size(Arquivo("t.dmp"));
+    const pid_t filho = fork();
+    ASSERT_GE(filho, 0);
+    if (filho == 0) {
+      signal(SIGXFSZ, SIG_IGN);
+      rlimit limite{static_cast<rlim_t>(tamanho + c.folga), RLIM_INFINITY};
+      if (setrlimit(RLIMIT_FSIZE, &limite) != 0) _exit(2);
+      TraceTexto("B", "cortado", (c.folga > 1000 ? enorme : grande).c_str());
+      limite.rlim_cur = RLIM_INFINITY;
+      if (setrlimit(RLIMIT_FSIZE, &limite) != 0) _exit(3);
+      TraceTexto("C", "depois", "c");
+      _exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(filho, &status, 0), filho);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    const auto regs = Registros(Arquivo("t.dmp"));
+    ASSERT_EQ(regs.size(), 2u);
+    EXPECT_EQ(regs[0].rotulo, "antes");
+    EXPECT_EQ(regs[1].rotulo, "depois");
+    EXPECT_EQ(ValorTexto(regs[1]), "c");
+  }
+}
+
+// Trace files, error dumps, the backup control file and the folders made for
+// them are for their owner and group only: 0640 and 0750, less whatever the
+// umask takes away.
+TEST_F(TraceEscrita, ArquivosEPastasSoParaDonoEGrupo) {
+  struct Caso {
+    mode_t umask, arquivo, pasta;
+  } casos[] = {
+      {0, 0640, 0750},
+      {022, 0640, 0750},
+      {027, 0640, 0750},
+      {077, 0600, 0700},
+  };
+  FixaRelogio(Instante(2026, 12, 10));
+  for (const Caso& c : casos) {
+    SCOPED_TRACE(c.umask);
+    for (const auto& e : std::filesystem::directory_iterator(dir.caminho())) std::filesystem::remove_all(e.path());
+    testutil::ResetaLibState();
+    FixaRelogio(Instante(2026, 12, 10));
+    Abre("t.dmp");
+    const mode_t antes = umask(c.umask);
+    TraceSolicitaBackup();
+    TraceTexto("T", "R", "x");
+    TraceErro("erro");
+    CriaDiretorios(Arquivo("a/b/arquivo").c_str());
+    umask(antes);
+    TraceFecha(LibState.trace.contextoTrace);
+    auto Modo = [&](const std::string& nome) {
+      struct stat st {};
+      EXPECT_EQ(stat(Arquivo(nome).c_str(), &st), 0) << nome;
+      return st.st_mode & 07777;
+    };
+    EXPECT_EQ(Modo("t.dmp"), c.arquivo);
+    EXPECT_EQ(Modo("Erro.20261210.dmp"), c.arquivo);
+    EXPECT_EQ(Modo("CtlBkpTrace.ini"), c.arquivo);
+    EXPECT_EQ(Modo("a"), c.pasta);
+    EXPECT_EQ(Modo("a/b"), c.pasta);
+  }
 }
 
 }  // namespace

@@ -194,6 +194,10 @@ TEST_F(TraceQuadros, ParametrosAdicionaisEscondemOCartaoComBrancosEmVoltaDaChave
       {"quoted value with blanks", "NumCartaoCripto =\"4111 1111,1111 1111\",B=2",
        "NumCartaoCripto =" + estrelas + ",B=2"},
       {"a longer key is another key", "NumCartaoCriptoX = 1", "NumCartaoCriptoX = 1"},
+      // The value ends where the reader ends it: an escaped quote does not close it.
+      {"escaped quote", "A=1,NumCartaoCripto=\"4111\\\"2222,3333444455\",B=2", "A=1,NumCartaoCripto=" + estrelas + ",B=2"},
+      {"escaped quote, unclosed, in a section", "A=1<#>NumCartaoCripto=\"41\\\"11,2222<#>3333\"",
+       "A=1<#>NumCartaoCripto=" + estrelas + "<#>3333\""},
   };
   for (const Caso& c : casos) TraceParametrosAdicionais("PA", c.texto.c_str());
   const auto regs = Registros(Arquivo("trace.dmp"));

@@ -1,9 +1,13 @@
 // letrace: prints binary trace files as text lines or JSON Lines, and mints
 // trace keys ("ChaveTrace") for a period of days.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
-#include <iterator>
+#include <exception>
 #include <string>
 #include <vector>
 
@@ -34,14 +38,46 @@ int GeraChave(const char* inicio, const char* fim) {
   return 0;
 }
 
+// The whole file into `dados`; false with the reason in `erro` when it cannot
+// be read (missing, a folder, no permission, a read error).
+bool LeConteudo(const char* nome, std::vector<uint8_t>& dados, std::string& erro) {
+  const int fd = open(nome, O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    erro = std::string("nao foi possivel abrir: ") + std::strerror(errno);
+    return false;
+  }
+  struct stat st {};
+  bool ok = fstat(fd, &st) == 0;
+  if (!ok) {
+    erro = std::string("nao foi possivel ler: ") + std::strerror(errno);
+  } else if (S_ISDIR(st.st_mode)) {
+    erro = "nao foi possivel ler: e uma pasta";
+    ok = false;
+  }
+  uint8_t bloco[65536];
+  while (ok) {
+    const ssize_t n = read(fd, bloco, sizeof bloco);
+    if (n == 0) break;
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      erro = std::string("nao foi possivel ler: ") + std::strerror(errno);
+      ok = false;
+      break;
+    }
+    dados.insert(dados.end(), bloco, bloco + n);
+  }
+  close(fd);
+  return ok;
+}
+
 // 0 all records read, 1 damaged records found or the file cannot be read.
 int LeArquivo(const char* nome, bool json) {
-  std::ifstream in(nome, std::ios::binary);
-  if (!in) {
-    std::fprintf(stderr, "letrace: %s: nao foi possivel abrir\n", nome);
+  std::vector<uint8_t> dados;
+  std::string erro;
+  if (!LeConteudo(nome, dados, erro)) {
+    std::fprintf(stderr, "letrace: %s: %s\n", nome, erro.c_str());
     return 1;
   }
-  std::vector<uint8_t> dados((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   int status = 0;
   size_t pos = 0;
   RegistroLido reg;
@@ -66,9 +102,7 @@ int LeArquivo(const char* nome, bool json) {
   return status;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+int Principal(int argc, char** argv) {
   if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
     std::puts("letrace " PINPAD_VERSAO);
     return 0;
@@ -105,4 +139,18 @@ int main(int argc, char** argv) {
   for (const char* a : arquivos) status |= LeArquivo(a, json);
   std::fflush(stdout);
   return status;
+}
+
+}  // namespace
+
+// Nothing escapes as an exception (memory running out on a huge file, say):
+// one line and the status of a file that could not be read.
+int main(int argc, char** argv) {
+  try {
+    return Principal(argc, argv);
+  } catch (const std::exception& e) {
+    std::fflush(stdout);
+    std::fprintf(stderr, "letrace: %s\n", e.what());
+    return 1;
+  }
 }
