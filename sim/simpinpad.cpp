@@ -13,6 +13,7 @@
 #include <ctime>
 #include <string>
 
+#include "tools/SemExcecao.h"
 #include "sim/SimConfig.h"
 #include "sim/SimCripto.h"
 #include "sim/SimMotor.h"
@@ -102,7 +103,8 @@ bool EsperaOuPara(int fdParada, int ms) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+namespace {
+int Principal(int argc, char** argv) {
   sim::ConfigSim cfg;
   std::string msg;
   int rc = sim::InterpretaArgumentos(argc, argv, cfg, msg);
@@ -202,3 +204,6 @@ int main(int argc, char** argv) {
   close(g_pipeParada[1]);
   return rc;
 }
+}  // namespace
+
+int main(int argc, char** argv) { return ExecutaSemExcecao("simpinpad", 1, Principal, argc, argv); }

@@ -22,6 +22,7 @@
 #include <string>
 #include <string_view>
 
+#include "tools/SemExcecao.h"
 #include "cipher/ConstantesCripto.h"
 #include "cipher/Des.h"
 #include "cipher/EnvelopeCripto.h"
@@ -236,7 +237,8 @@ int Le(const char* caminho, bool mostraChaves) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+namespace {
+int Principal(int argc, char** argv) {
   if (argc == 2 && std::string_view(argv[1]) == "--version") {
     std::puts("geractl " PINPAD_VERSAO);
     return 0;
@@ -252,3 +254,6 @@ int main(int argc, char** argv) {
   if (comando == "le" && argc == 4 && std::string_view(argv[3]) == "--mostra-chaves") return Le(argv[2], true);
   return Uso();
 }
+}  // namespace
+
+int main(int argc, char** argv) { return ExecutaSemExcecao("geractl", 1, Principal, argc, argv); }

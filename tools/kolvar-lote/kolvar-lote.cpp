@@ -23,6 +23,7 @@
 #include <string>
 #include <vector>
 
+#include "tools/SemExcecao.h"
 #include "support/DonoPorta.h"
 #include "tools/kolvar-lote/Lote.h"
 #include "tools/kolvar-lote/Processos.h"
@@ -203,7 +204,8 @@ class Painel {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+namespace {
+int Principal(int argc, char** argv) {
   pinpadctl::AdotaLocale();
   std::string pasta, arqJson, arqJunit, arqHtml, kolvar;
   double limite = 600;
@@ -495,3 +497,6 @@ int main(int argc, char** argv) {
   std::fflush(stdout);
   return status;
 }
+}  // namespace
+
+int main(int argc, char** argv) { return ExecutaSemExcecao("kolvar-lote", StatusUso, Principal, argc, argv); }

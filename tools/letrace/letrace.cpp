@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "tools/SemExcecao.h"
 #include "support/FuncoesArquivo.h"
 #include "tools/letrace/DecodificaTrace.h"
 #include "trace/FormatoTrace.h"
@@ -143,14 +144,4 @@ int Principal(int argc, char** argv) {
 
 }  // namespace
 
-// Nothing escapes as an exception (memory running out on a huge file, say):
-// one line and the status of a file that could not be read.
-int main(int argc, char** argv) {
-  try {
-    return Principal(argc, argv);
-  } catch (const std::exception& e) {
-    std::fflush(stdout);
-    std::fprintf(stderr, "letrace: %s\n", e.what());
-    return 1;
-  }
-}
+int main(int argc, char** argv) { return ExecutaSemExcecao("letrace", 1, Principal, argc, argv); }

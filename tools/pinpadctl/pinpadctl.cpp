@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "tools/SemExcecao.h"
 #include "pinpad/pinpad.h"
 #include "tool/TextoRetorno.h"
 #include "tools/pinpadctl/Argumentos.h"
@@ -900,7 +901,8 @@ bool SoDigitos(const std::string& s) { return !s.empty() && s.find_first_not_of(
 
 }  // namespace
 
-int main(int argc, char** argv) {
+namespace {
+int Principal(int argc, char** argv) {
   AdotaLocale();
   static Contexto contexto;
   ctx = &contexto;
@@ -965,3 +967,6 @@ int main(int argc, char** argv) {
   }
   return StatusUso;
 }
+}  // namespace
+
+int main(int argc, char** argv) { return ExecutaSemExcecao("pinpadctl", StatusUso, Principal, argc, argv); }
