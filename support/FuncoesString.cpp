@@ -828,21 +828,26 @@ size_t DecodificaValor(const Secao& v, size_t i, Saida& s) {
   return fim;
 }
 
+// The next entry from `pos` on: its key's start in *k and its '=' in *igual;
+// false when no separator or no '=' follows.
+bool ProximaEntrada(const Secao& v, size_t pos, size_t* k, size_t* igual) {
+  const size_t f = v.Acha(pos, v.sep, v.ns);
+  if (f == SIZE_MAX) return false;
+  *k = f + v.ns;
+  for (size_t i = *k; i < v.Tam(); ++i)
+    if (v.Em(i) == '=') {
+      *igual = i;
+      return true;
+    }
+  return false;
+}
+
 // Finds the value of `chave` in the section: PARAM_OK and its start in *ini,
 // or PARAM_NAO_ACHOU.
 int AchaValor(const Secao& v, const char* chave, size_t* ini) {
-  size_t pos = 0;
+  size_t pos = 0, k = 0, igual = 0;
   for (;;) {
-    const size_t f = v.Acha(pos, v.sep, v.ns);
-    if (f == SIZE_MAX) return PARAM_NAO_ACHOU;
-    const size_t k = f + v.ns;
-    size_t igual = SIZE_MAX;
-    for (size_t i = k; i < v.Tam(); ++i)
-      if (v.Em(i) == '=') {
-        igual = i;
-        break;
-      }
-    if (igual == SIZE_MAX) return PARAM_NAO_ACHOU;
+    if (!ProximaEntrada(v, pos, &k, &igual)) return PARAM_NAO_ACHOU;
     if (ChaveIgual(v, k, igual, chave)) {
       *ini = igual + 1;
       return PARAM_OK;
@@ -856,18 +861,9 @@ int AchaValor(const Secao& v, const char* chave, size_t* ini) {
 // range in the text, `base` being the text offset of the section's start.
 void LocalizaValores(const Secao& v, size_t base, const char* chave, void (*visita)(void*, size_t, size_t),
                      void* ctx) {
-  size_t pos = 0;
+  size_t pos = 0, k = 0, igual = 0;
   for (;;) {
-    const size_t f = v.Acha(pos, v.sep, v.ns);
-    if (f == SIZE_MAX) return;
-    const size_t k = f + v.ns;
-    size_t igual = SIZE_MAX;
-    for (size_t i = k; i < v.Tam(); ++i)
-      if (v.Em(i) == '=') {
-        igual = i;
-        break;
-      }
-    if (igual == SIZE_MAX) return;
+    if (!ProximaEntrada(v, pos, &k, &igual)) return;
     Saida nada;
     const size_t fimValor = DecodificaValor(v, igual + 1, nada);
     if (ChaveIgual(v, k, igual, chave, true)) visita(ctx, base + igual + 1 - v.ns, base + fimValor - v.ns);

@@ -99,6 +99,17 @@ std::vector<std::string> Displays(const std::string& log) {
 
 std::string Programa(const std::string& nome) { return testutil::DiretorioProgramas() + "/" + nome; }
 
+// Milliseconds left of the child's time limit; once it has run out, the child
+// is killed, *morto set and 0 returned.
+static int RestaOuMata(pid_t pid, Relogio::time_point inicio, int limiteMs, bool* morto) {
+  const int resta = limiteMs - static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                                    Relogio::now() - inicio).count());
+  if (resta > 0) return resta;
+  kill(pid, SIGKILL);
+  *morto = true;
+  return 0;
+}
+
 Resultado Executa(const std::string& programa, const std::vector<std::string>& args, int limiteMs) {
   Resultado res;
   int out[2], err[2];
@@ -120,13 +131,8 @@ Resultado Executa(const std::string& programa, const std::vector<std::string>& a
   int abertos = 2;
   bool morto = false;
   while (abertos > 0) {
-    int resta = limiteMs - static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(
-                                                 Relogio::now() - inicio).count());
-    if (resta <= 0) {
-      kill(pid, SIGKILL);
-      morto = true;
-      break;
-    }
+    const int resta = RestaOuMata(pid, inicio, limiteMs, &morto);
+    if (resta == 0) break;
     if (poll(fds, 2, resta) <= 0) continue;
     for (int i = 0; i < 2; ++i) {
       if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP | POLLERR))) continue;
@@ -170,13 +176,8 @@ Resultado ExecutaEmTerminal(const std::string& programa, const std::vector<std::
   }
   bool morto = false;
   for (;;) {
-    int resta = limiteMs - static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(
-                                                 Relogio::now() - inicio).count());
-    if (resta <= 0) {
-      kill(pid, SIGKILL);
-      morto = true;
-      break;
-    }
+    const int resta = RestaOuMata(pid, inicio, limiteMs, &morto);
+    if (resta == 0) break;
     pollfd fd = {mestre, POLLIN, 0};
     if (poll(&fd, 1, resta) <= 0) continue;
     char buf[4096];
