@@ -2,6 +2,10 @@
 // against several simpinpads at once with the table, JSON and JUnit records.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -16,6 +20,7 @@
 #include "common/TestUtil.h"
 #include "tool/Processo.h"
 #include "tools/kolvar-lote/Lote.h"
+#include "tools/kolvar-lote/Processos.h"
 #include "tools/pinpadctl/Texto.h"
 
 namespace {
@@ -129,6 +134,44 @@ void Roda(Bancada& b, const std::vector<std::string>& extra = {}) {
   args.push_back(b.tmp.arquivo("ttyNADA"));
   args.push_back(b.sims[0]->dispositivo());
   b.r = e2e::Executa(e2e::Programa("kolvar-lote"), args, 60000);
+}
+
+// Children started at the start line run nothing of their program until it is
+// given; one stopped while waiting ends by the signal, as Kolvar would, and
+// does not hold the others back.
+TEST(LoteProcessos, LargadaSoltaTodosDeUmaVez) {
+  testutil::DiretorioTemp tmp;
+  const std::string programa = tmp.arquivo("marca");
+  testutil::GravaArquivo(programa, "#!/bin/sh\n: > \"$1\"\n");
+  chmod(programa.c_str(), 0755);
+  const int nulo = open("/dev/null", O_WRONLY | O_CLOEXEC);
+  ASSERT_GE(nulo, 0);
+  lote::Largada largada;
+  ASSERT_TRUE(lote::AbreLargada(largada));
+  std::vector<pid_t> pids;
+  for (int i = 0; i < 4; ++i) {
+    pids.push_back(lote::LancaFilho(programa, tmp.arquivo("m" + std::to_string(i)), nulo, largada));
+    ASSERT_GT(pids.back(), 0);
+  }
+  usleep(200 * 1000);
+  for (size_t i = 0; i < pids.size(); ++i) {
+    EXPECT_FALSE(std::filesystem::exists(tmp.arquivo("m" + std::to_string(i)))) << i;
+    EXPECT_EQ(waitpid(pids[i], nullptr, WNOHANG), 0) << i;
+  }
+  ASSERT_EQ(kill(pids[3], SIGTERM), 0);
+  int st = 0;
+  ASSERT_EQ(waitpid(pids[3], &st, 0), pids[3]);
+  EXPECT_TRUE(WIFSIGNALED(st) && WTERMSIG(st) == SIGTERM) << st;
+  lote::Larga(largada);
+  EXPECT_EQ(largada.leitura, -1);
+  EXPECT_EQ(largada.escrita, -1);
+  for (size_t i = 0; i < 3; ++i) {
+    ASSERT_EQ(waitpid(pids[i], &st, 0), pids[i]);
+    EXPECT_TRUE(WIFEXITED(st) && WEXITSTATUS(st) == 0) << i << " " << st;
+    EXPECT_TRUE(std::filesystem::exists(tmp.arquivo("m" + std::to_string(i)))) << i;
+  }
+  EXPECT_FALSE(std::filesystem::exists(tmp.arquivo("m3")));
+  close(nulo);
 }
 
 TEST(KolvarLote, QuatroPinpadsUmaPortaInexistenteEUmaRepetida) {

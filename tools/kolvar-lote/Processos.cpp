@@ -51,17 +51,38 @@ void DrenaSinais(int fd) {
 int SinalDeParada() { return primeiroSinal; }
 int SinaisDeParada() { return contaSinais; }
 
-pid_t LancaFilho(const std::string& programa, const std::string& argumento, int escrita) {
+bool AbreLargada(Largada& l) {
+  int tubo[2];
+  if (pipe2(tubo, O_CLOEXEC) != 0) return false;
+  l.leitura = tubo[0];
+  l.escrita = tubo[1];
+  return true;
+}
+
+void Larga(Largada& l) {
+  // Each waiting child reads until end of file, which comes once this end and
+  // the children's inherited copies of it (each closes its own at once) are shut.
+  for (int* fd : {&l.escrita, &l.leitura}) {
+    if (*fd >= 0) close(*fd);
+    *fd = -1;
+  }
+}
+
+pid_t LancaFilho(const std::string& programa, const std::string& argumento, int escrita, const Largada& largada) {
   char* argv[] = {const_cast<char*>(programa.c_str()), const_cast<char*>(argumento.c_str()), nullptr};
   const pid_t pai = getpid();
-  // vfork: no copy of this process's page tables and no copy-on-write faults
-  // afterwards, which is most of the cost of starting 32 Kolvars at once.
-  // The child shares this memory until exec, so no handler of ours may run
-  // in it: every signal stays blocked until it has restored the defaults.
+  // Without a start line, vfork: no copy of this process's page tables and no
+  // copy-on-write faults afterwards. With one, the child must wait while this
+  // process goes on, so it gets its own memory (fork); this process is small
+  // and single-threaded, and the children exec soon after Larga.
+  // Either way no handler of ours may run in the child (it would write to this
+  // process's signal pipe): every signal stays blocked until the child has
+  // restored the defaults.
+  const bool espera = largada.leitura >= 0;
   sigset_t todos, antes;
   sigfillset(&todos);
   sigprocmask(SIG_SETMASK, &todos, &antes);
-  const pid_t pid = vfork();
+  const pid_t pid = espera ? fork() : vfork();
   if (pid != 0) {
     sigprocmask(SIG_SETMASK, &antes, nullptr);
     return pid;
@@ -71,14 +92,20 @@ pid_t LancaFilho(const std::string& programa, const std::string& argumento, int 
   padrao.sa_handler = SIG_DFL;
   sigemptyset(&padrao.sa_mask);
   for (int s : {SIGINT, SIGTERM, SIGCHLD, SIGPIPE}) sigaction(s, &padrao, nullptr);
-  if (prctl(PR_SET_PDEATHSIG, SIGKILL) != 0) _exit(127);
-  // The parent may have died before the request above took effect.
-  if (getppid() != pai) _exit(127);
-  const int nulo = open("/dev/null", O_RDONLY | O_CLOEXEC);
-  if (nulo < 0 || dup2(nulo, 0) < 0 || dup2(escrita, 1) < 0 || dup2(escrita, 2) < 0) _exit(127);
   sigset_t nenhum;
   sigemptyset(&nenhum);
   sigprocmask(SIG_SETMASK, &nenhum, nullptr);
+  if (prctl(PR_SET_PDEATHSIG, SIGKILL) != 0) _exit(127);
+  // The parent may have died before the request above took effect.
+  if (getppid() != pai) _exit(127);
+  if (espera) {
+    close(largada.escrita);
+    char c;
+    while (read(largada.leitura, &c, 1) < 0 && errno == EINTR) {
+    }
+  }
+  const int nulo = open("/dev/null", O_RDONLY | O_CLOEXEC);
+  if (nulo < 0 || dup2(nulo, 0) < 0 || dup2(escrita, 1) < 0 || dup2(escrita, 2) < 0) _exit(127);
   execve(programa.c_str(), argv, environ);
   _exit(127);
 }

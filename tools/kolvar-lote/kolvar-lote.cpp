@@ -323,6 +323,10 @@ int Principal(int argc, char** argv) {
   }
   Painel painel(portas, isatty(1) != 0);
   const auto comeco = Relogio::now();
+  // Every Kolvar waits at the start line until all are started. Without one
+  // (no descriptor left) each starts as soon as it is launched.
+  lote::Largada largada;
+  lote::AbreLargada(largada);
   for (size_t i = 0; i < portas.size(); ++i) {
     auto& p = portas[i];
     auto& e = ex[i];
@@ -345,7 +349,7 @@ int Principal(int argc, char** argv) {
       continue;
     }
     e.inicio = Relogio::now();
-    e.pid = lote::LancaFilho(kolvar, p.porta, tubo[1]);
+    e.pid = lote::LancaFilho(kolvar, p.porta, tubo[1], largada);
     close(tubo[1]);
     if (e.pid < 0) {
       close(tubo[0]);
@@ -355,6 +359,13 @@ int Principal(int argc, char** argv) {
     }
     e.leitura = tubo[0];
     p.estado = "iniciando";
+  }
+  if (largada.leitura >= 0) {
+    lote::Larga(largada);
+    // Each port's time, and its --limite, count from here.
+    const auto largou = Relogio::now();
+    for (auto& e : ex)
+      if (e.pid > 0) e.inicio = largou;
   }
   for (size_t i = 0; i < portas.size(); ++i) painel.Mostra(i, ex);
 
