@@ -5,8 +5,9 @@
 //
 // Then 32 pinpads at once on this small machine: kolvar-lote's wall time next
 // to the slowest Kolvar of that same run (as kolvar-lote timed each one, in its
-// JSON record, from the moment all are let go together), goal <= 1.10, and kolvar-lote's own processor time (its
-// children's not included), read from /proc before it is reaped.
+// JSON record, from the moment all are let go together), goal <= 1.10, and
+// kolvar-lote's own processor time (its children's not included), read from
+// /proc before it is reaped.
 #include <sys/wait.h>
 #include <unistd.h>
 
