@@ -296,6 +296,23 @@ TEST(KolvarLote, CaminhoQueNaoEhTerminalNaoVaiAoKolvar) {
   EXPECT_TRUE(Contem(testutil::LeArquivo(tmp.arquivo("s/01-planilha.csv.txt")), "nao e um dispositivo de terminal"));
 }
 
+// A bare number names the port the library opens ("1" is /dev/ttyS0): given
+// with that device's path too, it is the same port twice. A stand-in Kolvar
+// runs, so nothing is written to the machine's serial port.
+TEST(KolvarLote, NumeroDePortaEhODispositivoQueABibliotecaAbre) {
+  if (access("/dev/ttyS0", F_OK) != 0) GTEST_SKIP() << "no /dev/ttyS0 on this machine";
+  testutil::DiretorioTemp tmp;
+  const std::string kolvar = tmp.arquivo("kolvar-quieto");
+  testutil::GravaArquivo(kolvar, "#!/bin/sh\necho 'Kolvar v1.003 - Compatibilidade com Veltrana M4120'\n");
+  chmod(kolvar.c_str(), 0755);
+  auto r = e2e::Executa(e2e::Programa("kolvar-lote"), {"--saida", tmp.arquivo("s"), "--json", tmp.arquivo("r.json"),
+                                                       "--kolvar", kolvar, "1", "/dev/ttyS0"});
+  const std::string json = testutil::LeArquivo(tmp.arquivo("r.json"));
+  EXPECT_TRUE(Contem(json, "\"veredito\":\"PORTA REPETIDA\",\"aprovada\":false,\"status\":null,\"segundos\":0.000,"
+                           "\"console\":\"02-ttyS0.txt\"")) << json;
+  EXPECT_TRUE(Contem(testutil::LeArquivo(tmp.arquivo("s/01-1.txt")), "Kolvar v1.003")) << r.saida;
+}
+
 TEST(KolvarLote, UsoKolvarAusenteEPastaPadrao) {
   testutil::DiretorioTemp tmp;
   auto ajuda = e2e::Executa(e2e::Programa("kolvar-lote"), {"--help"});

@@ -277,22 +277,25 @@ int Principal(int argc, char** argv) {
     auto& p = portas[i];
     p.porta = nomes[i];
     p.arquivo = lote::NomeArquivo(static_cast<int>(i + 1), nomes[i]);
+    // What the library opens: a bare number is a port counted from 1 ("1" is
+    // /dev/ttyS0), so the checks below look at that device.
+    const std::string dispositivo = pinpadctl::CaminhoDispositivo(nomes[i]);
     // The same device under two names would have two Kolvars fight over it.
     char real[PATH_MAX];
-    std::string chave = realpath(nomes[i].c_str(), real) ? std::string(real) : nomes[i];
+    std::string chave = realpath(dispositivo.c_str(), real) ? std::string(real) : dispositivo;
     for (size_t k = 0; k < reais.size(); ++k) p.repetida = p.repetida || reais[k] == chave;
     reais.push_back(chave);
     // The library would write its frames into a regular file or a device such
     // as /dev/null (or try to, into a folder or pipe): such a path is reported,
     // not handed to Kolvar. A path that does not exist or cannot be opened
     // goes to Kolvar, whose own error line is the record.
-    const int tipo = pinpadctl::TipoDeDispositivo(nomes[i]);
+    const int tipo = pinpadctl::TipoDeDispositivo(dispositivo);
     p.naoTerminal = tipo == ENOTTY || tipo == EISDIR;
     // A port another program holds is not handed to Kolvar: the two would
     // garble each other's exchanges.
     if (!p.repetida && !p.naoTerminal) {
       char programa[64] = {};
-      p.emUso = DonoPorta(nomes[i].c_str(), "/proc", &p.donoPid, programa, sizeof programa) == 1;
+      p.emUso = DonoPorta(dispositivo.c_str(), "/proc", &p.donoPid, programa, sizeof programa) == 1;
       p.donoPrograma = programa;
     }
   }
