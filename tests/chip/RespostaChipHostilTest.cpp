@@ -95,6 +95,8 @@ class RespostaChipHostil : public ::testing::Test {
     g_respostasHost.clear();
   }
   void TearDown() override {
+    // A host link stays in use after its close: the final close is answered too.
+    g_respostasHost = {"QX:CLO000"};
     FinalizaLibPinPad();
     testutil::ResetaLibState();
   }
@@ -131,7 +133,8 @@ TEST_F(RespostaChipHostil, ContagemMaiorQueOsDadosPeloHost) {
     testutil::ResetaLibState();
     ASSERT_EQ(DefineChavesCripto("0123456789ABCDEF", "FEDCBA9876543210", "89ABCDEF01234567"), 1);
     ASSERT_EQ(DefineFuncoesHost(HostRecebe, HostComando), 0);
-    g_respostasHost = {"QX:" + std::string(c.goOnChip ? "GOC000" : "FNC000") + Campo(c.dados)};
+    // The close that ends each case is answered too, so it does not wait out its time-out.
+    g_respostasHost = {"QX:" + std::string(c.goOnChip ? "GOC000" : "FNC000") + Campo(c.dados), "QX:CLO000"};
     BufferComGuarda saida(TamRespostaChip);
     ASSERT_TRUE(saida.ok());
     EXPECT_EQ(Executa(c, saida.dados()), PPCOMP_OK);
