@@ -12,6 +12,7 @@
 
 #include "support/DonoPorta.h"
 #include "tools/pinpadctl/Json.h"
+#include "tools/pinpadctl/Texto.h"
 
 namespace pinpadctl {
 
@@ -167,28 +168,8 @@ std::string Latin1ParaUtf8(std::string_view s) {
 
 // Length of the valid UTF-8 sequence at s[i], 0 when there is none.
 size_t SequenciaUtf8(std::string_view s, size_t i) {
-  const auto c = static_cast<unsigned char>(s[i]);
-  size_t n;
-  unsigned minimo;
-  unsigned v;
-  if (c < 0x80) return 1;
-  if (c >= 0xC2 && c <= 0xDF) {
-    n = 2, v = c & 0x1F, minimo = 0x80;
-  } else if (c >= 0xE0 && c <= 0xEF) {
-    n = 3, v = c & 0x0F, minimo = 0x800;
-  } else if (c >= 0xF0 && c <= 0xF4) {
-    n = 4, v = c & 0x07, minimo = 0x10000;
-  } else {
-    return 0;
-  }
-  if (i + n > s.size()) return 0;
-  for (size_t k = 1; k < n; ++k) {
-    const auto d = static_cast<unsigned char>(s[i + k]);
-    if ((d & 0xC0) != 0x80) return 0;
-    v = (v << 6) | (d & 0x3F);
-  }
-  if (v < minimo || v > 0x10FFFF || (v >= 0xD800 && v <= 0xDFFF)) return 0;
-  return n;
+  char32_t cp;
+  return LeUtf8(s, i, cp);
 }
 
 // JSON string of UTF-8 text (sysfs strings, paths): valid sequences kept,

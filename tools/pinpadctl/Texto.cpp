@@ -30,34 +30,6 @@ Conjunto ConjuntoDoLocale() {
   return Conjunto::Outro;
 }
 
-// One UTF-8 sequence at s[i]: the code point and its length, or 0 when the
-// bytes there are not a valid sequence (overlong forms and surrogates too).
-size_t LeUtf8(std::string_view s, size_t i, char32_t& cp) {
-  const auto b = [&](size_t k) { return static_cast<unsigned char>(s[i + k]); };
-  const unsigned char c = b(0);
-  size_t n;
-  char32_t minimo;
-  if (c < 0x80) {
-    cp = c;
-    return 1;
-  } else if (c >= 0xC2 && c <= 0xDF) {
-    n = 2, cp = c & 0x1F, minimo = 0x80;
-  } else if (c >= 0xE0 && c <= 0xEF) {
-    n = 3, cp = c & 0x0F, minimo = 0x800;
-  } else if (c >= 0xF0 && c <= 0xF4) {
-    n = 4, cp = c & 0x07, minimo = 0x10000;
-  } else {
-    return 0;
-  }
-  if (i + n > s.size()) return 0;
-  for (size_t k = 1; k < n; ++k) {
-    if ((b(k) & 0xC0) != 0x80) return 0;
-    cp = (cp << 6) | (b(k) & 0x3F);
-  }
-  if (cp < minimo || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return 0;
-  return n;
-}
-
 void EscreveUtf8(char32_t cp, std::string& r) {
   if (cp < 0x80) {
     r += static_cast<char>(cp);
@@ -136,6 +108,34 @@ std::string NomeCaractere(char32_t cp) {
 }
 
 }  // namespace
+
+// One UTF-8 sequence at s[i]: the code point and its length, or 0 when the
+// bytes there are not a valid sequence (overlong forms and surrogates too).
+size_t LeUtf8(std::string_view s, size_t i, char32_t& cp) {
+  const auto b = [&](size_t k) { return static_cast<unsigned char>(s[i + k]); };
+  const unsigned char c = b(0);
+  size_t n;
+  char32_t minimo;
+  if (c < 0x80) {
+    cp = c;
+    return 1;
+  } else if (c >= 0xC2 && c <= 0xDF) {
+    n = 2, cp = c & 0x1F, minimo = 0x80;
+  } else if (c >= 0xE0 && c <= 0xEF) {
+    n = 3, cp = c & 0x0F, minimo = 0x800;
+  } else if (c >= 0xF0 && c <= 0xF4) {
+    n = 4, cp = c & 0x07, minimo = 0x10000;
+  } else {
+    return 0;
+  }
+  if (i + n > s.size()) return 0;
+  for (size_t k = 1; k < n; ++k) {
+    if ((b(k) & 0xC0) != 0x80) return 0;
+    cp = (cp << 6) | (b(k) & 0x3F);
+  }
+  if (cp < minimo || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return 0;
+  return n;
+}
 
 void AdotaLocale() { std::setlocale(LC_ALL, ""); }
 

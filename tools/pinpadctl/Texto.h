@@ -14,6 +14,10 @@ void AdotaLocale();
 
 bool Utf8Valido(std::string_view s);
 
+// One UTF-8 sequence at s[i]: the code point and its length, or 0 when the
+// bytes there are not a valid sequence (overlong forms and surrogates too).
+size_t LeUtf8(std::string_view s, size_t i, char32_t& cp);
+
 // Latin-1 bytes (the pinpad's fields, the library's texts) as UTF-8.
 std::string Latin1ParaUtf8(std::string_view latin1);
 
