@@ -25,18 +25,28 @@ instala_dependencias() {
 # output in PASTA and sets SIM_DISPOSITIVO (the device path it prints first)
 # and SIM_PID.
 inicia_simpinpad() {
-  local bin=$1 pasta=$2
+  local bin=$1 pasta=$2 saida=$2/simpinpad.out
   shift 2
-  "$bin" --log "$pasta/simpinpad.log" "$@" >"$pasta/simpinpad.out" 2>&1 &
+  # The redirection below truncates the file in the child, after the fork: a
+  # file left by an earlier simulator must be gone before, or the wait could
+  # read that simulator's device.
+  rm -f "$saida"
+  "$bin" --log "$pasta/simpinpad.log" "$@" >"$saida" 2>&1 &
   SIM_PID=$!
-  for _ in $(seq 1 200); do
-    [ -s "$pasta/simpinpad.out" ] && break
+  SIM_DISPOSITIVO=
+  for _ in $(seq 1 400); do
+    # A whole first line: the device path.
+    if [ -s "$saida" ] && [ "$(wc -l <"$saida")" -ge 1 ]; then
+      SIM_DISPOSITIVO=$(head -n 1 "$saida")
+      break
+    fi
+    kill -0 "$SIM_PID" 2>/dev/null || break
     sleep 0.05
   done
-  SIM_DISPOSITIVO=$(head -n 1 "$pasta/simpinpad.out")
-  if [ ! -e "$SIM_DISPOSITIVO" ]; then
+  if [ -z "$SIM_DISPOSITIVO" ] || [ ! -e "$SIM_DISPOSITIVO" ]; then
     echo "simpinpad did not start:" >&2
-    cat "$pasta/simpinpad.out" >&2
+    cat "$saida" >&2
+    para_simpinpad
     return 1
   fi
 }
