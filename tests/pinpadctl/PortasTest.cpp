@@ -7,8 +7,11 @@
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <wchar.h>
 
 #include <cerrno>
+#include <clocale>
+#include <cwchar>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -122,31 +125,68 @@ TEST(ListaPortas, PortaSeguraPorOutroProgramaDizQuem) {
   EXPECT_EQ(m.Lista()[0].emUso, 0);
 }
 
-// The table lines up by characters shown, the JSON is UTF-8 as sysfs gives it
-// (not taken for Latin-1 again), and a byte that is not UTF-8 does not make
-// the JSON invalid.
-TEST(ListaPortas, TabelaAlinhadaEJsonUtf8Valido) {
-  Maquina m;
-  testutil::GravaArquivo(m.sys + "/devices/pci0000:00/0000:00:14.0/usb1/1-1/product", "FT232R \xFF\"\x01\n");
-  const auto portas = m.Lista();
-  const std::string tabela = TabelaPortas(portas, false);
+// Terminal columns before the EM USO column of each line of a port table
+// (its title, or the "nao" or "console do sistema" in it).
+std::vector<size_t> ColunasAteEmUso(const std::string& tabela) {
   std::vector<size_t> colunas;
   size_t ini = 0;
   while (ini < tabela.size()) {
     const size_t fim = tabela.find('\n', ini);
     const std::string linha = tabela.substr(ini, fim - ini);
     ini = fim + 1;
-    // Characters before the EM USO column (its title, or "nao" in it).
     size_t pos = linha.find("EM USO");
     for (const char* cel : {"  nao  ", "  console do sistema  "})
       if (pos == std::string::npos && linha.find(cel) != std::string::npos) pos = linha.find(cel) + 2;
-    ASSERT_NE(pos, std::string::npos) << linha;
-    size_t caracteres = 0;
-    for (size_t i = 0; i < pos; ++i) caracteres += (static_cast<unsigned char>(linha[i]) & 0xC0) != 0x80;
-    colunas.push_back(caracteres);
+    EXPECT_NE(pos, std::string::npos) << linha;
+    if (pos == std::string::npos) return {};
+    std::mbstate_t estado{};
+    size_t largura = 0;
+    for (size_t i = 0; i < pos;) {
+      wchar_t wc = 0;
+      size_t n = std::mbrtowc(&wc, linha.data() + i, pos - i, &estado);
+      if (n == 0 || n > pos - i) {
+        n = 1;  // not a character of the locale: one column, as the tool writes it
+        wc = L'?';
+        estado = {};
+      }
+      const int w = ::wcwidth(wc);
+      largura += w < 0 ? 1 : static_cast<size_t>(w);
+      i += n;
+    }
+    colunas.push_back(largura);
   }
+  return colunas;
+}
+
+// The table lines up by the columns a terminal gives each character (a wide
+// character takes two; counting characters misaligned such a line), the JSON
+// is UTF-8 as sysfs gives it (not taken for Latin-1 again), and a byte that is
+// not UTF-8 does not make the JSON invalid.
+TEST(ListaPortas, TabelaAlinhadaEJsonUtf8Valido) {
+  // Columns as a UTF-8 terminal shows them.
+  struct LocaleUtf8 {
+    LocaleUtf8() { std::setlocale(LC_ALL, "C.UTF-8"); }
+    ~LocaleUtf8() { std::setlocale(LC_ALL, "C"); }
+  } locale;
+  ASSERT_STREQ(std::setlocale(LC_ALL, nullptr), "C.UTF-8");
+  Maquina m;
+  testutil::GravaArquivo(m.sys + "/devices/pci0000:00/0000:00:14.0/usb1/1-1/product", "FT232R \xFF\"\x01\n");
+  const auto portas = m.Lista();
+  const std::string tabela = TabelaPortas(portas, false);
+  std::vector<size_t> colunas = ColunasAteEmUso(tabela);
   ASSERT_EQ(colunas.size(), 4u) << tabela;
   for (size_t c : colunas) EXPECT_EQ(c, colunas[0]) << tabela;
+
+  {
+    // A product name in Chinese: two columns a character.
+    Maquina largo;
+    testutil::GravaArquivo(largo.sys + "/devices/pci0000:00/0000:00:14.0/usb1/1-1/product",
+                           "\xE4\xB8\xB2\xE5\x8F\xA3 USB\n");
+    const std::string t = TabelaPortas(largo.Lista(), false);
+    colunas = ColunasAteEmUso(t);
+    ASSERT_EQ(colunas.size(), 4u) << t;
+    for (size_t c : colunas) EXPECT_EQ(c, colunas[0]) << t;
+  }
 
   const std::string json = JsonPortas(portas, false);
   EXPECT_EQ(json.rfind("{\"formato\":1,\"portas\":[{\"dispositivo\":", 0), 0u) << json;

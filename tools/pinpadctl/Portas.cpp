@@ -152,20 +152,6 @@ bool AntesNatural(const std::string& a, const std::string& b) {
 
 // ---- Output -----------------------------------------------------------------------
 
-std::string Latin1ParaUtf8(std::string_view s) {
-  std::string r;
-  for (char ch : s) {
-    const auto c = static_cast<unsigned char>(ch);
-    if (c < 0x80) {
-      r += static_cast<char>(c < 0x20 || c == 0x7F ? '.' : c);
-    } else {
-      r += static_cast<char>(0xC0 | (c >> 6));
-      r += static_cast<char>(0x80 | (c & 0x3F));
-    }
-  }
-  return r;
-}
-
 // Length of the valid UTF-8 sequence at s[i], 0 when there is none.
 size_t SequenciaUtf8(std::string_view s, size_t i) {
   char32_t cp;
@@ -194,12 +180,6 @@ std::string AspasUtf8(std::string_view s) {
     i += n;
   }
   return r + "\"";
-}
-
-size_t Largura(const std::string& utf8) {
-  size_t n = 0;
-  for (char c : utf8) n += (static_cast<unsigned char>(c) & 0xC0) != 0x80;
-  return n;
 }
 
 // For the table: UTF-8 with control characters shown as '.'.
@@ -248,8 +228,8 @@ std::string TextoSonda(const PortaSerie& p) {
     case Sonda::SemResposta:
       return "sem resposta";
     case Sonda::Pinpad: {
-      std::string t = Latin1ParaUtf8(JuntaCampos({p.info.fabricante, p.info.modelo}));
-      if (!p.info.versao.empty()) t += " versao " + Latin1ParaUtf8(p.info.versao);
+      std::string t = Visivel(Latin1ParaUtf8(JuntaCampos({p.info.fabricante, p.info.modelo})));
+      if (!p.info.versao.empty()) t += " versao " + Visivel(Latin1ParaUtf8(p.info.versao));
       if (p.codigoSonda != 0) t += " (erro " + std::to_string(p.codigoSonda) + ")";
       return t.empty() ? "pinpad" : "pinpad: " + t;
     }
