@@ -196,6 +196,36 @@ TEST(ListaPortas, TabelaAlinhadaEJsonUtf8Valido) {
   EXPECT_TRUE(Contem(json, "\"console\":true,\"em_uso\":false}")) << json;
 }
 
+// The probe's cell: the pinpad's own fields (Latin-1, control bytes shown as
+// '.'), and the error of a pinpad that answered the open but not the
+// information request, with nothing of the block to show.
+TEST(ListaPortas, CelulaDaSonda) {
+  struct Caso {
+    const char* fabricante;
+    const char* modelo;
+    const char* versao;
+    int32_t codigo;
+    const char* celula;
+  } casos[] = {
+      {"F\xE1" "brica\x01Zeta", "Z-16", "1.06", 0, "pinpad: F\xC3\xA1" "brica.Zeta Z-16 versao 1.06"},
+      {"", "", "", 31, "pinpad (erro 31)"},
+      {"ACME", "", "", 12, "pinpad: ACME (erro 12)"},
+      {"", "", "", 0, "pinpad"},
+  };
+  for (const auto& c : casos) {
+    PortaSerie p;
+    p.dispositivo = "/dev/ttyACM0";
+    p.emUso = 0;
+    p.sonda = Sonda::Pinpad;
+    p.codigoSonda = c.codigo;
+    p.info.fabricante = c.fabricante;
+    p.info.modelo = c.modelo;
+    p.info.versao = c.versao;
+    const std::string t = TabelaPortas({p}, true);
+    EXPECT_TRUE(Contem(t, std::string("  ") + c.celula + "  -\n")) << t;
+  }
+}
+
 // ---- Explanations ------------------------------------------------------------------
 
 // Joining the device's group helps only when the group may read and write it

@@ -230,8 +230,9 @@ std::string TextoSonda(const PortaSerie& p) {
     case Sonda::Pinpad: {
       std::string t = Visivel(Latin1ParaUtf8(JuntaCampos({p.info.fabricante, p.info.modelo})));
       if (!p.info.versao.empty()) t += " versao " + Visivel(Latin1ParaUtf8(p.info.versao));
+      t = t.empty() ? std::string("pinpad") : "pinpad: " + t;
       if (p.codigoSonda != 0) t += " (erro " + std::to_string(p.codigoSonda) + ")";
-      return t.empty() ? "pinpad" : "pinpad: " + t;
+      return t;
     }
   }
   return "-";
